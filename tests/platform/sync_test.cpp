@@ -1,0 +1,156 @@
+// Events, waits and the re-entrant lock.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/last_error.h"
+#include "platform/sync.h"
+
+namespace platform {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// Closes the handles of a test however it ends.
+struct Events {
+  std::vector<HANDLE> handles;
+  HANDLE Add(BOOL manual, BOOL initial) {
+    HANDLE h = CreateEventA(nullptr, manual, initial, nullptr);
+    handles.push_back(h);
+    return h;
+  }
+  ~Events() {
+    for (HANDLE h : handles) CloseHandle(h);
+  }
+};
+
+TEST(Events, AutoResetReleasesOneWaitManualStaysSet) {
+  struct Case {
+    BOOL manual;
+    DWORD secondWait;
+  };
+  for (Case c : {Case{FALSE, WAIT_TIMEOUT}, Case{TRUE, WAIT_OBJECT_0}}) {
+    Events e;
+    HANDLE h = e.Add(c.manual, FALSE);
+    ASSERT_NE(h, 0);
+    EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(SetEvent(h));
+    EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_OBJECT_0) << "manual " << c.manual;
+    EXPECT_EQ(WaitForSingleObject(h, 0), c.secondWait) << "manual " << c.manual;
+    EXPECT_TRUE(ResetEvent(h));
+    EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_TIMEOUT);
+  }
+  Events e;
+  EXPECT_EQ(WaitForSingleObject(e.Add(FALSE, TRUE), 0), WAIT_OBJECT_0) << "initially set";
+}
+
+TEST(Events, WaitAnyLowestIndexWinsAndConsumesOnlyIt) {
+  Events e;
+  HANDLE h[3] = {e.Add(FALSE, FALSE), e.Add(FALSE, TRUE), e.Add(FALSE, TRUE)};
+  EXPECT_EQ(WaitForMultipleObjects(3, h, FALSE, 0), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(WaitForMultipleObjects(3, h, FALSE, 0), WAIT_OBJECT_0 + 2);
+  EXPECT_EQ(WaitForMultipleObjects(3, h, FALSE, 0), WAIT_TIMEOUT);
+}
+
+TEST(Events, WaitAllTakesNothingUntilAllAreSet) {
+  Events e;
+  HANDLE h[2] = {e.Add(FALSE, TRUE), e.Add(FALSE, FALSE)};
+  EXPECT_EQ(WaitForMultipleObjects(2, h, TRUE, 10), WAIT_TIMEOUT);
+  // The set auto-reset event must not have been consumed by the failed wait.
+  std::thread setter([&] { SetEvent(h[1]); });
+  EXPECT_EQ(WaitForMultipleObjects(2, h, TRUE, 5000), WAIT_OBJECT_0);
+  setter.join();
+  EXPECT_EQ(WaitForSingleObject(h[0], 0), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForSingleObject(h[1], 0), WAIT_TIMEOUT);
+}
+
+TEST(Events, BadWaitsFail) {
+  Events e;
+  HANDLE good = e.Add(TRUE, TRUE);
+  HANDLE closed = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  CloseHandle(closed);
+  struct Case {
+    std::vector<HANDLE> handles;
+    BOOL waitAll;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {{}, FALSE, ERROR_INVALID_PARAMETER},
+      {{good, closed}, FALSE, ERROR_INVALID_HANDLE},
+      {{0}, FALSE, ERROR_INVALID_HANDLE},
+      {{good, good}, TRUE, ERROR_INVALID_PARAMETER},
+      {std::vector<HANDLE>(MAXIMUM_WAIT_OBJECTS + 1, good), FALSE, ERROR_INVALID_PARAMETER},
+  };
+  for (const Case& c : cases) {
+    SetLastError(0);
+    EXPECT_EQ(WaitForMultipleObjects(static_cast<DWORD>(c.handles.size()), c.handles.data(),
+                                     c.waitAll, 0),
+              WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), c.error) << c.handles.size() << " handles";
+  }
+  EXPECT_FALSE(SetEvent(closed));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST(Events, TimeoutIsHonouredAndASetWakesAWaiter) {
+  Events e;
+  HANDLE h = e.Add(FALSE, FALSE);
+  auto start = steady_clock::now();
+  EXPECT_EQ(WaitForSingleObject(h, 30), WAIT_TIMEOUT);
+  EXPECT_GE(steady_clock::now() - start, milliseconds(30));
+
+  // Several waiters on one auto-reset event: each set releases exactly one.
+  constexpr int kWaiters = 4;
+  std::atomic<int> released{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < kWaiters; ++i)
+    waiters.emplace_back([&] {
+      if (WaitForSingleObject(h, 10000) == WAIT_OBJECT_0) ++released;
+    });
+  for (int i = 0; i < kWaiters; ++i) {
+    SetEvent(h);
+    while (released.load() < i + 1) std::this_thread::sleep_for(milliseconds(1));
+  }
+  for (auto& t : waiters) t.join();
+  EXPECT_EQ(released.load(), kWaiters);
+  EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_TIMEOUT);
+}
+
+TEST(CriticalSection, IsReentrantAndExcludesOtherThreads) {
+  CriticalSection section;
+  section.Enter();
+  EXPECT_TRUE(section.TryEnter());
+  std::atomic<bool> otherGotIt{true};
+  std::thread([&] { otherGotIt = section.TryEnter(); }).join();
+  EXPECT_FALSE(otherGotIt.load());
+  section.Leave();
+  section.Leave();
+  std::thread([&] {
+    otherGotIt = section.TryEnter();
+    if (otherGotIt) section.Leave();
+  }).join();
+  EXPECT_TRUE(otherGotIt.load());
+}
+
+TEST(Interlocked, CountsFromManyThreads) {
+  std::atomic<LONG> counter{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i)
+    threads.emplace_back([&] {
+      for (int j = 0; j < 1000; ++j) {
+        InterlockedIncrement(counter);
+        InterlockedIncrement(counter);
+        InterlockedDecrement(counter);
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(counter.load(), 4000);
+  EXPECT_EQ(InterlockedExchange(counter, 7), 4000);
+}
+
+}  // namespace
+}  // namespace platform
