@@ -44,6 +44,13 @@ constexpr UINT SMTO_ABORTIFHUNG = 2;
 
 constexpr DWORD QS_ALLINPUT = 0x04FF;
 
+// System error numbers of the window and message calls.
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
+constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
+constexpr DWORD ERROR_INVALID_INDEX = 1413;
+constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
+
 struct WNDCLASSA {
   UINT style = 0;
   WNDPROC lpfnWndProc = nullptr;
