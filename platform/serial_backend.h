@@ -1,0 +1,102 @@
+// The seam between the serial port object and the device behind it.
+//
+// The port object (serial_port.h) carries everything the system interface
+// promises and that does not depend on the device: the receive buffer, the
+// event mask and its history, pending overlapped reads, writes and event
+// waits, time-outs, the line-error bits and the control block that was set.
+// A back end only moves bytes and settings to and from one device and
+// reports what the device does. Back ends: serial_posix.cpp (a tty through
+// termios, speeds through serial_termios2.cpp) and serial_fake.cpp (a
+// device scripted by a test).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "platform/win_types.h"
+
+namespace platform {
+
+// What a back end reports to its port. Implemented by the port object.
+//
+// Thread safety: every call may come from any thread, also at the same time
+// as the port's own calls into the back end; the port serialises them. A
+// back end must not hold a lock of its own while it calls in here, because
+// the port calls the back end while holding the port's lock.
+class SerialEvents {
+ public:
+  virtual ~SerialEvents() = default;
+
+  // Received bytes in arrival order. `marked` lists the positions in `bytes`
+  // of characters received with a parity or framing error; `lineErrors` are
+  // CE_ bits seen with this input (CE_BREAK, CE_FRAME, CE_RXPARITY,
+  // CE_OVERRUN). Either span may be empty.
+  virtual void DeliverInput(std::span<const BYTE> bytes, std::span<const std::size_t> marked,
+                            DWORD lineErrors) = 0;
+  // Modem-line events (EV_CTS, EV_DSR, EV_RLSD, EV_RING, EV_RINGTE).
+  virtual void DeliverEvents(DWORD events) = 0;
+  // The device can take more output: the port retries its pending writes.
+  virtual void Writable() = 0;
+  // The device is gone: every pending and later operation fails.
+  virtual void Vanished() = 0;
+  // The earliest moment a pending read times out, if any; the back end
+  // calls ServiceDeadlines once that moment has passed.
+  virtual std::optional<std::chrono::steady_clock::time_point> NextDeadline() = 0;
+  virtual void ServiceDeadlines() = 0;
+};
+
+// One open device. Every call except Start and Stop comes from the port
+// with the port's lock held, so a back end never sees two of them at once;
+// they must not block for longer than a system call that does not wait.
+// Results are 0 or a system error number.
+//
+// Thread safety: see above; Start and Stop come from the thread that opens
+// and closes the port, without the port's lock.
+class SerialBackend {
+ public:
+  virtual ~SerialBackend() = default;
+
+  // Begins reporting to `events` (held weakly: the port may go away first).
+  virtual void Start(std::weak_ptr<SerialEvents> events) = 0;
+  // Ends all reporting and releases the device. No call into SerialEvents
+  // starts after Stop has returned. Idempotent.
+  virtual void Stop() = 0;
+
+  // Line settings of a control block the port has already checked.
+  virtual DWORD ApplyState(const DCB& dcb) = 0;
+  // The events the port now wants (the back end starts or stops watching
+  // the modem lines accordingly).
+  virtual DWORD ApplyEventMask(DWORD mask) = 0;
+  // Hands as much of `data` as the device takes now to it, without waiting;
+  // `accepted` tells how much that was.
+  virtual DWORD Transmit(std::span<const BYTE> data, std::size_t& accepted) = 0;
+  // Whether the port wants Writable calls (it has writes pending).
+  virtual void WatchWritable(bool on) = 0;
+  // The device's part of PurgeComm (its own queues).
+  virtual DWORD Purge(DWORD flags) = 0;
+  virtual DWORD Escape(DWORD function) = 0;
+  virtual DWORD ModemStatus(DWORD& status) = 0;
+  // Bytes the device has taken but not yet sent.
+  virtual DWORD OutputQueued() = 0;
+  // A read with a time-out was added: NextDeadline may now be earlier.
+  virtual void DeadlineChanged() = 0;
+};
+
+}  // namespace platform
+
+namespace platform {
+
+// The control block a port starts with: 9600 baud, 8 data bits, no parity,
+// one stop bit, binary mode, DTR and RTS raised, XON 0x11 and XOFF 0x13.
+DCB DefaultControlBlock();
+
+// Back-end factories for CreateFileA. Each returns the opened back end, or
+// null with `error` set; OpenFakeSerial returns null with `error` 0 when no
+// fake device is registered for the number.
+std::unique_ptr<SerialBackend> OpenFakeSerial(int comNumber, DWORD& error);
+std::unique_ptr<SerialBackend> OpenTtySerial(int comNumber, DWORD& error);
+
+}  // namespace platform

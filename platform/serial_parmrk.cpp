@@ -1,0 +1,45 @@
+#include "platform/serial_parmrk.h"
+
+namespace platform {
+
+void ParmrkDecoder::Feed(std::span<const BYTE> raw, DecodedInput& out) {
+  for (BYTE byte : raw) {
+    switch (state_) {
+      case State::kPlain:
+        if (byte == 0xFF) {
+          state_ = State::kAfterFF;
+        } else {
+          out.bytes.push_back(byte);
+        }
+        break;
+      case State::kAfterFF:
+        if (byte == 0xFF) {
+          out.bytes.push_back(0xFF);
+          state_ = State::kPlain;
+        } else if (byte == 0x00) {
+          state_ = State::kAfterFF00;
+        } else {
+          // Not a sequence the driver makes (it would need ISTRIP or a
+          // changed PARMRK): keep both bytes rather than lose one.
+          out.bytes.push_back(0xFF);
+          out.bytes.push_back(byte);
+          state_ = State::kPlain;
+        }
+        break;
+      case State::kAfterFF00:
+        // FF 00 00 is how the driver reports a break; a NUL received with a
+        // parity error looks the same, and the back end tells them apart
+        // by the driver's counters where it can.
+        if (byte == 0x00) {
+          ++out.breaks;
+        } else {
+          out.marked.push_back(out.bytes.size());
+          out.bytes.push_back(byte);
+        }
+        state_ = State::kPlain;
+        break;
+    }
+  }
+}
+
+}  // namespace platform

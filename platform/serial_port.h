@@ -1,0 +1,121 @@
+// The serial port object behind a handle from CreateFileA: the device-
+// independent half of the communications functions (see serial.h for the
+// behaviour callers see, serial_backend.h for the device half).
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/handles.h"
+#include "platform/serial_backend.h"
+#include "platform/win_types.h"
+
+namespace platform {
+
+// Thread safety: every member may be called from any thread at the same
+// time. `mutex_` guards all state below it; the back end is called with it
+// held (never Start/Stop). Events of completed operations are set with the
+// lock held, so a caller that sees an operation done never meets a late
+// SetEvent meant for it after it has started the next one.
+class SerialPort final : public KernelObject,
+                         public SerialEvents,
+                         public std::enable_shared_from_this<SerialPort> {
+ public:
+  SerialPort(std::unique_ptr<SerialBackend> backend, bool overlapped, const DCB& initial);
+  ~SerialPort() override;
+
+  // Starts the back end's reporting; call once, right after construction.
+  void Start();
+
+  BOOL OnClose() override;
+
+  BOOL SetupComm(DWORD inQueue, DWORD outQueue);
+  BOOL GetCommState(DCB* dcb);
+  BOOL SetCommState(const DCB* dcb);
+  BOOL GetCommTimeouts(COMMTIMEOUTS* timeouts);
+  BOOL SetCommTimeouts(const COMMTIMEOUTS* timeouts);
+  BOOL SetCommMask(DWORD mask);
+  BOOL GetCommMask(DWORD* mask);
+  BOOL WaitCommEvent(DWORD* events, OVERLAPPED* overlapped);
+  BOOL ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped);
+  BOOL WriteFile(const void* buffer, DWORD count, DWORD* written, OVERLAPPED* overlapped);
+  BOOL GetOverlappedResult(OVERLAPPED* overlapped, DWORD* transferred, BOOL wait);
+  BOOL ClearCommError(DWORD* errors, COMSTAT* status);
+  BOOL PurgeComm(DWORD flags);
+  BOOL EscapeCommFunction(DWORD function);
+  BOOL GetCommModemStatus(DWORD* status);
+
+  // SerialEvents
+  void DeliverInput(std::span<const BYTE> bytes, std::span<const std::size_t> marked,
+                    DWORD lineErrors) override;
+  void DeliverEvents(DWORD events) override;
+  void Writable() override;
+  void Vanished() override;
+  std::optional<std::chrono::steady_clock::time_point> NextDeadline() override;
+  void ServiceDeadlines() override;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  using Lock = std::unique_lock<std::mutex>;
+
+  struct ReadOp {
+    OVERLAPPED* overlapped;
+    BYTE* buffer;
+    DWORD count;
+    std::optional<Clock::time_point> totalDeadline;
+    DWORD interval;        // 0: none
+    bool returnOnAny;      // the "wait for the first byte" mode
+    Clock::time_point started;
+  };
+  struct WriteOp {
+    OVERLAPPED* overlapped;
+    std::vector<BYTE> data;
+    std::size_t done = 0;
+  };
+  struct WaitOp {
+    OVERLAPPED* overlapped;
+    DWORD* events;
+  };
+
+  // Why a call cannot go on, or 0. Run with the lock held.
+  DWORD Unusable() const;
+  BOOL Fail(DWORD error);
+  void MarkPending(OVERLAPPED* overlapped);
+  void Complete(OVERLAPPED* overlapped, DWORD error, DWORD transferred);
+  BOOL Finish(Lock& lock, OVERLAPPED* overlapped, DWORD* transferred, bool async);
+  void RaiseEvents(DWORD events);
+  void StoreByte(BYTE byte, bool marked);
+  std::size_t Ready(const ReadOp& op) const;
+  bool ReadIsDue(const ReadOp& op, Clock::time_point now) const;
+  void CompleteRead(ReadOp& op, std::size_t count, DWORD error);
+  void ServiceReads(Clock::time_point now);
+  void ServiceWrites();
+  void AbortReads(DWORD error);
+  void AbortWrites(DWORD error);
+  void AbortAll(DWORD error);
+
+  const std::unique_ptr<SerialBackend> backend_;
+  const bool overlapped_;
+
+  std::mutex mutex_;
+  std::condition_variable done_;  // some operation completed (for waiting callers)
+  DCB dcb_;
+  COMMTIMEOUTS timeouts_{};
+  DWORD mask_ = 0;
+  DWORD history_ = 0;  // masked events seen while no wait was pending
+  DWORD errors_ = 0;   // CE_ bits since the last ClearCommError
+  bool abortedByError_ = false;
+  std::deque<BYTE> input_;
+  std::size_t inputCapacity_ = 4096;
+  Clock::time_point lastArrival_{};
+  std::deque<ReadOp> reads_;
+  std::deque<WriteOp> writes_;
+  std::optional<WaitOp> wait_;
+  bool vanished_ = false;
+  bool closed_ = false;
+};
+
+}  // namespace platform
