@@ -1,0 +1,389 @@
+// The device-independent dispatcher behind one open serial port: the
+// registry of dispatchers, the input ring and the bookkeeping of the output
+// ring, character and block I/O, read-and-clear line errors and modem
+// status, the character trace and the dispatch log.
+//
+// Result codes: every operation that can fail returns a signed 32-bit code,
+// 0 or a non-negative count for success, a negative code of errors/SioCodes.h
+// for failure (minus a system error number for file errors of the dumps).
+//
+// Ownership: the port component creates one dispatcher per open port and
+// destroys it after the close has completed. The dispatcher owns its rings,
+// trigger tables, receiver lists, trace and log buffers, locks and events; it
+// does not own its OwnerPort nor its worker threads (they free themselves).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "dispatcher/SioDispatchRecords.h"
+#include "errors/SioCodes.h"
+#include "platform/sync.h"
+#include "platform/win_types.h"
+
+namespace comport {
+class TSioCustomComPort;
+}
+
+namespace dispatcher {
+
+using errors::ResultCode;
+
+// Size of the input ring; fixed, whatever receive-queue size the port has.
+constexpr std::int32_t InRingSize = 8192;
+// Largest trace capacity, in entries.
+constexpr platform::DWORD MaxTraceEntries = 4000000;
+// Largest dispatch-log ring, in bytes.
+constexpr platform::DWORD MaxLogRingSize = 16000000;
+
+// Bits of LineErrorBits (the device's low five error bits).
+constexpr platform::DWORD LineErrorOverflow = 0x01;
+constexpr platform::DWORD LineErrorOverrun = 0x02;
+constexpr platform::DWORD LineErrorParity = 0x04;
+constexpr platform::DWORD LineErrorFraming = 0x08;
+constexpr platform::DWORD LineErrorBreak = 0x10;
+constexpr platform::DWORD LineErrorMask = 0x1F;
+
+// Bits of ModemBits: change bits 0-3, current levels 4-7.
+constexpr platform::DWORD ModemDeltaCts = 0x01;
+constexpr platform::DWORD ModemDeltaDsr = 0x02;
+constexpr platform::DWORD ModemTrailingRing = 0x04;
+constexpr platform::DWORD ModemDeltaDcd = 0x08;
+constexpr platform::DWORD ModemCts = 0x10;
+constexpr platform::DWORD ModemDsr = 0x20;
+constexpr platform::DWORD ModemRing = 0x40;
+constexpr platform::DWORD ModemDcd = 0x80;
+
+// The option bit the component drives from its UseEventWord property; the
+// dispatcher stores it and does not consult it.
+constexpr platform::DWORD OptionUseEventWord = 0x04;
+
+// Trace entry kinds.
+constexpr char TraceReceived = 'R';
+constexpr char TraceTransmitted = 'T';
+
+// The dispatch log's clock: the performance counter scaled to milliseconds
+// (its frequency divided by 1000, rounded), or the multimedia millisecond
+// timer when there is no counter; 32 bits, wrapping.
+platform::DWORD MillisecondClock();
+
+// The build identification written after "Compiler : " in a log file: the
+// compiler's name and version, for example "GCC 12.2.0".
+std::string CompilerDescription();
+
+// A worker thread of a dispatcher. The device layer derives its three
+// threads from it; the base dispatcher only changes their priority.
+class TSioDispatcherThread {
+ public:
+  virtual ~TSioDispatcherThread() = default;
+  // step: 0 idle, 1 lowest, 2 lower, 3 normal, 4 higher, 5 highest,
+  // 6 time-critical.
+  virtual void SetPriorityStep(int step) = 0;
+};
+
+// TSioBaseDispatcher: abstract; the device layer overrides every device
+// operation (the 18 virtual slots below, in their order) and runs the
+// worker threads that fill the input ring, drain the output ring and drive
+// the trigger passes.
+//
+// Locks. Three re-entrant critical sections:
+//   InputLock    guards InHead, InTail, InputFull, InAvailDelivery,
+//                TakenCount, MaxTakenCount and the input ring's allocation.
+//                Producer: the dispatch thread (FillDispatchBuffer);
+//                consumers: the window's thread (reads, FlushInput) and the
+//                receivers of a delivery.
+//   OutputLock   guards OutHead, OutTail, OutFull, OutRing. Producer: the
+//                window's thread (WriteBlock -> DeviceWrite); consumer: the
+//                output thread.
+//   DispatchLock guards the trigger tables, receiver lists and handler
+//                flags, the line settings, ModemBits, the read-and-clear of
+//                LineErrorBits, OptionBits, ThreadBoost, the worker-thread
+//                references, and the trace and log buffers.
+// Order of taking: InputLock, then DispatchLock, then OutputLock. A thread
+// that holds a later one never takes an earlier one: ReadChar traces and the
+// fill step logs while holding InputLock; ReadBlock and WriteBlock release
+// InputLock or OutputLock before they take DispatchLock to trace and log.
+// CommStatus has a lock of its own (StatusLock), taken last and never held
+// across a call.
+//
+// Thread safety: the dispatch thread calls FillDispatchBuffer (and the
+// trigger passes); the window's thread calls the reads, writes, flushes,
+// status and option operations and the trace and log operations; both may
+// run at the same time, and any thread may read during a delivery (reads
+// are then non-destructive). Construction, CloseLine and destruction are the
+// window's thread's, with no other call in progress.
+class TSioBaseDispatcher {
+ public:
+  explicit TSioBaseDispatcher(comport::TSioCustomComPort* owner);
+  // A derived class closes through CloseForDestruction() in its own
+  // destructor: the device operations are gone by the time this one runs.
+  virtual ~TSioBaseDispatcher();
+
+  TSioBaseDispatcher(const TSioBaseDispatcher&) = delete;
+  TSioBaseDispatcher& operator=(const TSioBaseDispatcher&) = delete;
+
+  // ---- Virtual device operations, in slot order -------------------------
+  /*  0 */ virtual ResultCode DeviceEscape(platform::DWORD code) = 0;
+  /*  1 */ virtual ResultCode DevicePurge(std::int32_t queue) = 0;  // 1 receive, 0 transmit
+  /*  2 */ virtual platform::DWORD DeviceGetErrors(platform::COMSTAT& status) = 0;
+  /*  3 */ virtual ResultCode DeviceClearEvents(std::int32_t events) = 0;
+  /*  4 */ virtual ResultCode DeviceGetState(platform::DCB& state) = 0;
+  /*  5 */ virtual std::int32_t DeviceRead(void* buffer, std::int32_t count) = 0;
+  /*  6 */ virtual ResultCode DeviceSetState(platform::DCB& state) = 0;
+  /*  7 */ virtual std::int32_t DeviceWrite(const void* buffer, std::int32_t count) = 0;
+  /*  8 */ virtual bool DeviceWaitEvent(platform::DWORD& eventWord, platform::OVERLAPPED& overlapped) = 0;
+  /*  9 */ virtual bool DeviceSetupQueues(platform::DWORD inSize, platform::DWORD outSize) = 0;
+  // Stops the threads if they were started, then frees the output ring and
+  // the input ring; safe to run from two threads at once (each ring is
+  // freed once). The trace and the log are left alone.
+  /* 10 */ virtual void ReleaseBuffers();
+  /* 11 */ virtual void StartThreads() = 0;
+  /* 12 */ virtual void StopThreads() = 0;
+  // Returns the device handle, or a negative code.
+  /* 13 */ virtual platform::HANDLE DeviceOpen(const char* name, platform::DWORD inSize,
+                                              platform::DWORD outSize) = 0;
+  /* 14 */ virtual ResultCode DeviceClose() = 0;
+  /* 15 */ virtual ResultCode DeviceIdle() = 0;
+  // Priority step boost + 3 for the receive and dispatch threads, + 4 for
+  // the output thread while Rs485Active (capped at time-critical). Equal to
+  // the current boost: nothing.
+  /* 16 */ virtual void SetThreadBoost(platform::BYTE boost);
+  // Mode 0 recomputes DeliveryWanted; 1 the component listens; 2 it stops.
+  /* 17 */ virtual void UpdateHandlerFlags(int mode);
+
+  // The device's modem status word (GetCommModemStatus: bits 0x10 CTS,
+  // 0x20 DSR, 0x40 RI, 0x80 DCD); 0 when it cannot be read.
+  virtual platform::DWORD DeviceModemStatus() = 0;
+
+  // ---- Registry -----------------------------------------------------------
+  // The component that created the dispatcher; not owned.
+  comport::TSioCustomComPort* const OwnerPort;
+  // Index of this dispatcher in the process-wide registry; travels in the
+  // high 16 bits of every trigger message's lParam.
+  const std::int32_t DispatcherHandle;
+  // The registered dispatcher with that handle, or null. For the window's
+  // thread, which is also the thread that creates and destroys them.
+  static TSioBaseDispatcher* FindDispatcher(std::int32_t handle);
+
+  // ---- Received data ------------------------------------------------------
+  // True when an unread character exists that the current receiver of a
+  // delivery has not yet taken.
+  bool CharAvailable();
+  // Unread characters, less those taken during the current delivery.
+  std::int32_t UnreadCount();
+  // The n-th unread character (n >= 1) without taking it: 0, or -3007 when
+  // fewer than n are unread, -1002 when n < 1.
+  ResultCode LookAhead(std::int32_t n, platform::BYTE& c);
+  // Takes one character: 0, or -3007 when none is left.
+  ResultCode ReadChar(platform::BYTE& c);
+  // Takes exactly n characters or none: n, -3007 when fewer are untaken,
+  // -1002 when n < 0.
+  ResultCode ReadBlock(void* buffer, std::int32_t n);
+  // Discards every unread character and the device's receive queue; the
+  // purge's code (the ring is reset even when the purge fails).
+  ResultCode FlushInput();
+
+  // ---- Data to send -------------------------------------------------------
+  // Queues exactly n characters or none: 0, -3006 (no room), -3010 (RS-485
+  // without base address), -3004 (the device refused the block).
+  ResultCode WriteBlock(const void* buffer, std::int32_t n);
+  // Characters waiting in the output ring, and room left in it.
+  std::int32_t OutputPending();
+  std::int32_t OutputRoom();
+  ResultCode FlushOutput();
+
+  // ---- Line and modem status ---------------------------------------------
+  // OR the device's error bits into LineErrorBits and refresh CommStatus;
+  // returns the status record just read.
+  platform::COMSTAT CollectLineErrors();
+  // The modem byte (levels | change bits); afterwards ModemBits &= keepMask.
+  platform::BYTE ReadModemStatus(platform::BYTE keepMask);
+  // Refreshes the levels and sets the change bit of every level that moved.
+  void UpdateModemDeltas();
+  // 1 overflow, 2 overrun, 3 parity, 4 framing, 9 break, 0 none; a non-zero
+  // code clears the overflow, overrun, parity and framing bits.
+  std::int32_t TakeLineError();
+  // True when a break was recorded; clears it.
+  bool TakeLineBreak();
+  // The status record last read from the device.
+  platform::COMSTAT CommStatusSnapshot();
+  // Sets DTR or RTS unless the line is under handshake control (then 1).
+  ResultCode SetDtrLine(platform::BYTE level);
+  ResultCode SetRtsLine(platform::BYTE level);
+
+  // ---- Options ------------------------------------------------------------
+  void SetOptionBits(platform::DWORD bits);
+  void ClearOptionBits(platform::DWORD bits);
+  platform::DWORD OptionBitsValue();
+
+  // ---- Dispatch thread ----------------------------------------------------
+  // Moves what the device holds into the input ring, at most two device
+  // reads; False when the device had nothing waiting.
+  bool FillDispatchBuffer();
+
+  // ---- Close --------------------------------------------------------------
+  // Flushes and closes an open device, then releases the buffers, or only
+  // sets ClosePending while a delivery is in progress.
+  void CloseLine();
+
+  // ---- Character trace (SioDispatchTrace.cpp) ----------------------------
+  // 0, or -1002 for a capacity above MaxTraceEntries. An existing trace is
+  // only emptied (its capacity stays).
+  ResultCode StartTrace(platform::DWORD capacity);
+  // Writes the trace to a file and frees it: 0, or minus the system error
+  // number of the failed open, write or close. No entry: no file, 0.
+  ResultCode DumpTrace(const char* fileName, bool append, bool inHex, bool allHex);
+  ResultCode ClearTrace();
+  void StopTrace();
+  void ResumeTrace();
+  void PauseTrace();
+  void AddTraceEntry(char kind, platform::BYTE c);
+  bool TraceActive() const { return TraceOn.load(std::memory_order_relaxed); }
+
+  // ---- Dispatch log (SioDispatchLog.cpp) ---------------------------------
+  // 0, or -1002 for a size above MaxLogRingSize. An existing log is only
+  // emptied.
+  ResultCode StartLog(platform::DWORD size);
+  // Writes the log to a file and frees it: 0, or minus the system error
+  // number. An empty log: no file, 0. A file that cannot be opened leaves
+  // the log allocated and off.
+  ResultCode DumpLog(const char* fileName, bool append, bool inHex, bool allHex);
+  void ClearLog();
+  void StopLog();
+  void ResumeLog();
+  void PauseLog();
+  // Records one entry while logging is on; an entry that cannot fit in the
+  // ring as a whole is not stored. Returns whether it was stored.
+  bool AddLogEntry(platform::BYTE type, platform::BYTE subtype, std::int32_t value,
+                   const void* data, platform::DWORD length);
+  bool LogActive() const { return LogOn.load(std::memory_order_relaxed); }
+
+ protected:
+  // The open-time state of the buffers: allocates the input ring (zero
+  // filled) and an output ring of outQueueSize bytes, resets every index and
+  // flag of the rings and the delivery, and clears the line errors.
+  void AllocateBuffers(platform::DWORD inQueueSize, platform::DWORD outQueueSize);
+  // The destruction steps that reach the device: ReleaseBuffers when
+  // ClosePending is set, CloseLine otherwise.
+  void CloseForDestruction();
+
+  // Delivery bookkeeping for the trigger passes (InputLock is taken inside).
+  // While a delivery of received data is in progress every read is
+  // non-destructive: each receiver starts at InTail, and the end of the
+  // delivery moves InTail past the most characters any receiver took.
+  void BeginDelivery(bool ofReceivedData);
+  void BeginReceiverTakes();
+  void EndReceiverTakes();
+  // Ends the delivery; returns MaxTakenCount.
+  platform::DWORD EndDelivery();
+
+  // Clears the partial-match state of every data trigger.
+  void ResetDataMatches();
+
+  // The clock the log stamps entries with; tests substitute their own.
+  using ClockFunction = platform::DWORD (*)();
+  void SetClock(ClockFunction clock) { Clock = clock; }
+
+  // Unread characters (InputLock held).
+  std::int32_t InCount() const;
+
+  // ---- Fields, in their declared order -----------------------------------
+  platform::HANDLE DeviceHandle = -1;
+  std::atomic<platform::DWORD> LineErrorBits{0};
+  platform::DWORD InQueueSize = 0;
+  platform::DWORD OutQueueSize = 0;
+  platform::DWORD ModemBits = 0;
+  platform::COMSTAT CommStatus;
+  platform::DCB DeviceState;
+  platform::DWORD CurrentBaud = 0;
+  platform::DWORD OptionBits = 0;
+  bool DtrLevel = false;
+  bool DtrAutomatic = false;
+  bool RtsLevel = false;
+  bool RtsAutomatic = false;
+  bool Rs485Active = false;
+  platform::WORD UartBase = 0;
+  std::atomic<bool> ComponentListening{false};
+  std::atomic<bool> DeliveryWanted{false};
+  std::vector<TWindowReceiver> WindowReceivers;
+  std::vector<TProcedureReceiver> ProcedureReceivers;
+  std::vector<TMethodReceiver> MethodReceivers;
+  std::vector<TTimerTrigger> TimerTriggerList;
+  std::vector<TDataTrigger> DataTriggerList;
+  std::vector<TStatusTrigger> StatusTriggerList;
+  std::int32_t DataScanPos = 0;
+  platform::DWORD AvailLength = 0;
+  bool StatusHit = false;
+  bool InAvailDelivery = false;
+  std::int32_t TakenCount = 0;
+  platform::DWORD MaxTakenCount = 0;
+  bool InputFull = false;
+  std::int32_t AvailNotifyPos = 0;
+  std::atomic<bool> StopRequested{false};
+  TSioDispatcherThread* ComThread = nullptr;
+  TSioDispatcherThread* DispThread = nullptr;
+  TSioDispatcherThread* OutThread = nullptr;
+  platform::BYTE ThreadBoost = 0;
+  platform::CriticalSection DispatchLock;
+  platform::CriticalSection OutputLock;
+  platform::CriticalSection InputLock;
+  platform::HANDLE CommEvent = platform::INVALID_HANDLE_VALUE;
+  platform::HANDLE DispatchDone = platform::INVALID_HANDLE_VALUE;
+  platform::HANDLE ThreadAck = platform::INVALID_HANDLE_VALUE;
+  platform::HANDLE OutputReady = platform::INVALID_HANDLE_VALUE;
+  platform::HANDLE OutputDone = platform::INVALID_HANDLE_VALUE;
+  platform::HANDLE OutputFlush = platform::INVALID_HANDLE_VALUE;
+  platform::HANDLE OutputReadyOrFlush[2] = {platform::INVALID_HANDLE_VALUE, platform::INVALID_HANDLE_VALUE};
+  platform::HANDLE OutputDoneOrFlush[2] = {platform::INVALID_HANDLE_VALUE, platform::INVALID_HANDLE_VALUE};
+  std::atomic<platform::DWORD> EventWord{0};
+  std::atomic<bool> RingSeen{false};
+  std::unique_ptr<platform::BYTE[]> OutRing;
+  std::int32_t OutHead = 0;
+  std::int32_t OutTail = 0;
+  bool OutFull = false;
+  std::unique_ptr<platform::BYTE[]> InRing;
+  std::int32_t InHead = 0;
+  std::int32_t InTail = 0;
+  std::atomic<bool> Dispatching{false};
+  std::atomic<bool> HandlerRemovalPending{false};
+  std::atomic<bool> ClosePending{false};
+  std::atomic<bool> OutputSent{false};
+  // Trace state.
+  std::atomic<bool> TraceOn{false};
+  std::unique_ptr<platform::BYTE[]> TraceBuffer;
+  std::int32_t TraceHead = 0;
+  platform::DWORD TraceCapacity = 0;
+  bool TraceWrapped = false;
+  // Log state.
+  std::atomic<bool> LogOn{false};
+  std::unique_ptr<platform::BYTE[]> LogRing;
+  platform::DWORD LogHead = 0;
+  platform::DWORD LogTail = 0;
+  platform::DWORD LogFree = 0;
+  platform::DWORD LogRingSize = 0;
+  std::vector<platform::BYTE> LogScratch;
+  platform::DWORD TimeBase = 0;
+  std::int32_t NextTriggerHandle = 1;
+  std::atomic<bool> ThreadsStarted{false};
+  std::atomic<bool> ReleaseOnExit{false};
+  std::atomic<platform::LONG> ActiveThreads{0};
+
+ private:
+  void TraceBlock(char kind, const platform::BYTE* data, std::int32_t n);
+  void LogDeviceRead(const platform::BYTE* data, std::int32_t count);
+  std::int32_t ReadFromDevice(std::int32_t at, std::int32_t count);
+  void DiscardOldestLogEntry();
+  void LogCopyIn(const void* bytes, platform::DWORD n);
+  void LogCopyOut(void* bytes, platform::DWORD n);
+  bool ReadLogEntry(TLogEntryHeader& header, std::vector<platform::BYTE>& data);
+  void StoreCommStatus(const platform::COMSTAT& status);
+
+  std::mutex StatusLock;  // guards CommStatus only
+  ClockFunction Clock;
+};
+
+}  // namespace dispatcher

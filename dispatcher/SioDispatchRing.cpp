@@ -1,0 +1,252 @@
+// The input ring (reads, look-ahead, flush and the fill step), the output
+// side (WriteBlock and the output counts) and the bookkeeping that makes
+// reads non-destructive during a delivery of received data.
+#include <algorithm>
+#include <cstring>
+
+#include "dispatcher/SioDispatch.h"
+#include "platform/clock.h"
+
+namespace dispatcher {
+
+using platform::BYTE;
+using platform::COMSTAT;
+using platform::DWORD;
+
+namespace {
+
+std::int32_t Wrap(std::int32_t index) { return index >= InRingSize ? index - InRingSize : index; }
+
+}  // namespace
+
+std::int32_t TSioBaseDispatcher::InCount() const {
+  if (InHead == InTail) return InputFull ? InRingSize : 0;
+  const std::int32_t count = InHead - InTail;
+  return count < 0 ? count + InRingSize : count;
+}
+
+bool TSioBaseDispatcher::CharAvailable() {
+  std::lock_guard guard(InputLock);
+  if (InAvailDelivery) {
+    return Wrap(InTail + TakenCount) != InHead || (InputFull && TakenCount < InRingSize);
+  }
+  return InHead != InTail || InputFull;
+}
+
+std::int32_t TSioBaseDispatcher::UnreadCount() {
+  std::lock_guard guard(InputLock);
+  return InAvailDelivery ? InCount() - TakenCount : InCount();
+}
+
+ResultCode TSioBaseDispatcher::LookAhead(std::int32_t n, BYTE& c) {
+  if (n < 1) return errors::ecBadArgument;
+  std::lock_guard guard(InputLock);
+  if (n > InCount() || !InRing) return errors::ecBufferIsEmpty;
+  c = InRing[(InTail + n - 1) % InRingSize];
+  return errors::ecOK;
+}
+
+ResultCode TSioBaseDispatcher::ReadChar(BYTE& c) {
+  std::lock_guard guard(InputLock);
+  if (InAvailDelivery) {
+    ++TakenCount;
+    if (LookAhead(TakenCount, c) != errors::ecOK) {
+      --TakenCount;
+      return errors::ecBufferIsEmpty;
+    }
+  } else {
+    if (LookAhead(1, c) != errors::ecOK) return errors::ecBufferIsEmpty;
+    InTail = Wrap(InTail + 1);
+    InputFull = false;
+  }
+  if (TraceOn.load(std::memory_order_relaxed)) TraceBlock(TraceReceived, &c, 1);
+  return errors::ecOK;
+}
+
+ResultCode TSioBaseDispatcher::ReadBlock(void* buffer, std::int32_t n) {
+  if (n < 0) return errors::ecBadArgument;
+  if (n == 0) return 0;
+  auto* out = static_cast<BYTE*>(buffer);
+  {
+    std::lock_guard guard(InputLock);
+    const std::int32_t untaken = InAvailDelivery ? InCount() - TakenCount : InCount();
+    if (n > untaken || !InRing) return errors::ecBufferIsEmpty;
+    const std::int32_t start = InAvailDelivery ? Wrap(InTail + TakenCount) : InTail;
+    const std::int32_t first = std::min(n, InRingSize - start);
+    std::memcpy(out, InRing.get() + start, first);
+    std::memcpy(out + first, InRing.get(), n - first);
+    if (InAvailDelivery) {
+      TakenCount += n;
+    } else {
+      InTail = Wrap(start + n);
+      InputFull = false;
+    }
+  }
+  if (TraceOn.load(std::memory_order_relaxed)) TraceBlock(TraceReceived, out, n);
+  return n;
+}
+
+ResultCode TSioBaseDispatcher::FlushInput() {
+  std::lock_guard guard(InputLock);
+  const ResultCode result = DevicePurge(1);
+  if (InAvailDelivery) {
+    // The end of the delivery moves InTail past all that is unread now.
+    // A full ring stays marked full until then: unmarked, it would look
+    // empty to the receivers still reading and to the fill step.
+    MaxTakenCount = static_cast<DWORD>(InCount());
+  } else {
+    InTail = InHead;
+    TakenCount = 0;
+    InputFull = false;
+  }
+  ResetDataMatches();
+  return result;
+}
+
+void TSioBaseDispatcher::TraceBlock(char kind, const BYTE* data, std::int32_t n) {
+  std::lock_guard guard(DispatchLock);
+  if (!TraceOn.load(std::memory_order_relaxed)) return;
+  for (std::int32_t i = 0; i < n; ++i) AddTraceEntry(kind, data[i]);
+}
+
+// ---- Delivery bookkeeping -------------------------------------------------------
+
+void TSioBaseDispatcher::BeginDelivery(bool ofReceivedData) {
+  std::lock_guard guard(InputLock);
+  MaxTakenCount = 0;
+  TakenCount = 0;
+  InAvailDelivery = ofReceivedData;
+}
+
+void TSioBaseDispatcher::BeginReceiverTakes() {
+  std::lock_guard guard(InputLock);
+  TakenCount = 0;
+}
+
+void TSioBaseDispatcher::EndReceiverTakes() {
+  std::lock_guard guard(InputLock);
+  MaxTakenCount = std::max(MaxTakenCount, static_cast<DWORD>(TakenCount));
+}
+
+DWORD TSioBaseDispatcher::EndDelivery() {
+  std::lock_guard guard(InputLock);
+  const DWORD taken = MaxTakenCount;
+  if (InAvailDelivery) {
+    InAvailDelivery = false;
+    InTail = static_cast<std::int32_t>((InTail + taken) % InRingSize);
+    if (taken > 0) InputFull = false;
+  }
+  TakenCount = 0;
+  return taken;
+}
+
+// ---- Data to send ---------------------------------------------------------------
+
+ResultCode TSioBaseDispatcher::WriteBlock(const void* buffer, std::int32_t n) {
+  if (n == 0) return errors::ecOK;
+  if (n < 0) return errors::ecBadArgument;
+  std::int32_t queued = 0;
+  ResultCode result = errors::ecOK;
+  {
+    std::lock_guard guard(OutputLock);
+    COMSTAT status;
+    LineErrorBits.store(DeviceGetErrors(status) & LineErrorMask);
+    StoreCommStatus(status);
+    const std::int64_t room = std::int64_t{OutQueueSize} - status.cbOutQue;
+    if (n > room) return errors::ecOutputBufferTooSmall;
+    if (Rs485Active && !platform::IsWindowsNT()) {
+      if (UartBase == 0) return errors::ecBaseAddressNotSet;
+      SetRtsLine(1);
+    }
+    // Marked full only once the block is really going in, and unmarked when
+    // the device refuses it: a full mark over an empty ring would send the
+    // whole stale ring.
+    const bool fills = n == room;
+    if (fills) OutFull = true;
+    if (DeviceWrite(buffer, n) <= 0) {
+      if (fills) OutFull = false;
+      result = errors::ecPutBlockFail;
+      COMSTAT again;
+      LineErrorBits.store(DeviceGetErrors(again) & LineErrorMask);
+      StoreCommStatus(again);
+    } else {
+      queued = n;
+    }
+    OutputSent.store(true);
+  }
+  if (LogOn.load(std::memory_order_relaxed) || TraceOn.load(std::memory_order_relaxed)) {
+    std::lock_guard guard(DispatchLock);
+    AddLogEntry(letDispatch, lstWriteCom, queued, buffer, static_cast<DWORD>(queued));
+    TraceBlock(TraceTransmitted, static_cast<const BYTE*>(buffer), queued);
+  }
+  return result;
+}
+
+std::int32_t TSioBaseDispatcher::OutputPending() {
+  std::lock_guard guard(OutputLock);
+  return static_cast<std::int32_t>(CollectLineErrors().cbOutQue);
+}
+
+std::int32_t TSioBaseDispatcher::OutputRoom() {
+  std::lock_guard guard(OutputLock);
+  return static_cast<std::int32_t>(OutQueueSize - CollectLineErrors().cbOutQue);
+}
+
+ResultCode TSioBaseDispatcher::FlushOutput() { return DevicePurge(0); }
+
+// ---- The fill step ----------------------------------------------------------------
+
+std::int32_t TSioBaseDispatcher::ReadFromDevice(std::int32_t at, std::int32_t count) {
+  std::int32_t got = DeviceRead(InRing.get() + at, count);
+  if (got < 0) {
+    got = 0;
+    DeviceClearEvents(-1);
+  }
+  // A device that claims more than it was asked for cannot have written
+  // past the request; never let the count run past the ring.
+  got = std::min(got, count);
+  LogDeviceRead(InRing.get() + at, got);
+  return got;
+}
+
+void TSioBaseDispatcher::LogDeviceRead(const BYTE* data, std::int32_t count) {
+  if (!LogOn.load(std::memory_order_relaxed)) return;
+  AddLogEntry(letDispatch, lstReadCom, count, data, static_cast<DWORD>(count));
+}
+
+bool TSioBaseDispatcher::FillDispatchBuffer() {
+  std::lock_guard guard(InputLock);
+  if (InputFull) return true;
+  if (!InRing) return false;
+  const COMSTAT status = CollectLineErrors();
+  const std::int64_t waiting = status.cbInQue;
+  if (waiting == 0) return false;
+
+  std::int32_t free = 0;
+  std::int32_t first = 0;
+  if (InHead == InTail) {
+    free = InRingSize;
+    first = InRingSize - InHead;
+  } else if (InTail < InHead) {
+    free = InTail + InRingSize - InHead;
+    first = InRingSize - InHead;
+  } else {
+    free = first = InTail - InHead;
+  }
+  const auto wanted = static_cast<std::int32_t>(std::min<std::int64_t>(free, waiting));
+  std::int32_t second = first < wanted ? wanted - first : 0;
+
+  const std::int32_t got = ReadFromDevice(InHead, first);
+  InHead += got;
+  if (got < first) second = 0;
+  if (InHead == InRingSize) InHead = 0;
+  if (got > 0) InputFull = InHead == InTail;
+
+  if (second > 0) {
+    InHead += ReadFromDevice(InHead, second);
+    InputFull = InHead == InTail;
+  }
+  return true;
+}
+
+}  // namespace dispatcher
