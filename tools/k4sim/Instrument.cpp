@@ -178,12 +178,14 @@ std::string Instrument::FormatReading(const InstrumentState& state, double value
   } else {
     const int digits = DisplayDigits(state.resolution);
     const int integerDigits = IntegerDigits(FullScale(state));
-    std::string field = sign + FixedNumber(magnitude, digits, integerDigits);
+    text = sign + FixedNumber(magnitude, digits, integerDigits);
     const std::size_t width = static_cast<std::size_t>(digits) + 2;
-    if (field.size() < width) field.insert(0, width - field.size(), ' ');
-    text = field;
+    if (text.size() < width) text.insert(0, width - text.size(), ' ');
   }
-  text += ' ';
+  // The unit starts in the same column at every display format, so a
+  // reader that takes more characters than the format needs (its count
+  // lags a format change by a line or two) gets blanks, not the unit.
+  text.resize(std::max<std::size_t>(text.size() + 1, kUnitColumn), ' ');
   text += Unit(state);
   text += ' ';
   text += state.function;

@@ -36,15 +36,16 @@
 // DC volts on the 2 V range at 5½ digits, streaming.
 //
 // Measurement line text (what follows an LF; the LF itself is the
-// Simulator's business):
+// Simulator's business), in fixed columns:
 //
-//   normal:  <number field> ' ' <unit> ' ' <function letter><range digit>
+//   normal:  <number field> <blanks> <unit> ' ' <function letter><range digit>
 //            The number field is a sign directly before the digits, padded
 //            on the left with blanks to digits+2 characters, where digits is
-//            4, 5 or 6 at 3½, 4½ and 5½. So the characters a reader takes
-//            at each resolution (7, 8, 9) are exactly the number field and
-//            the blank after it:
-//              "+1.234 V U1"  "+1.2345 V U1"  "+1.23456 V U1"
+//            4, 5 or 6 at 3½, 4½ and 5½. Blanks follow up to column 9; the
+//            unit starts in column 10. So the characters a reader takes at
+//            each resolution (7, 8, 9) are the number field and blanks, and
+//            so are the first 9 at any resolution:
+//              "+1.234   V U1"  "+1.2345  V U1"  "+1.23456 V U1"
 //              " +617.30 V U4" (1000 V range, 5½), "-0.00012 V U1"
 //   F and T: <sign> <7-character number> ' ' <unit> ' ' <letter><digit>
 //            Six significant digits whatever the display format (the
@@ -54,7 +55,7 @@
 //
 // Units: mV, V, A, Ohm, kOhm, MOhm, GOhm, Hz, us. Ranges: U/V 200 mV, 2 V,
 // 20 V, 200 V, 1000 V; I/J 2 A; R/Z 200 Ohm, 2 kOhm, 20 kOhm, 200 kOhm,
-// 2 MOhm, then R only 20 MOhm, 2 GOhm. Every line text is at least 11
+// 2 MOhm, then R only 20 MOhm, 2 GOhm. Every line text is at least 13
 // characters long.
 //
 // Readings sit at a fixed fraction of full scale per function and drift
@@ -103,6 +104,8 @@ enum class InputKind {
 class Instrument {
  public:
   static constexpr std::size_t kMaxCommandLine = 32;
+  // Characters before the unit: the most a reader takes after an LF.
+  static constexpr std::size_t kUnitColumn = 9;
 
   explicit Instrument(std::uint64_t seed);
 
