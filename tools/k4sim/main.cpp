@@ -88,8 +88,9 @@ double ParseNumber(std::string_view option, const std::string& text, double lo, 
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
   if (text.empty() || *end != '\0' || !(value >= lo && value <= hi)) {
-    Fail(std::string(option) + " wants a number from " + std::to_string(lo) + " to " +
-         std::to_string(hi) + ", not '" + text + "'");
+    char range[64];
+    std::snprintf(range, sizeof range, " wants a number from %g to %g, not '", lo, hi);
+    Fail(std::string(option) + range + text + "'");
   }
   return value;
 }
@@ -105,6 +106,15 @@ std::string DefaultDosdevices() {
   const char* home = std::getenv("HOME");
   if (!home || !*home) Fail("--com without --dosdevices needs HOME or XDG_CONFIG_HOME");
   return std::string(home) + "/.config/tesmar/dosdevices";
+}
+
+bool IsValueOption(std::string_view name) {
+  for (const char* known : {"--com", "--dosdevices", "--seed", "--interval", "--log",
+                            "--probe-after", "--silent-after", "--silent-for", "--slow-pacing",
+                            "--garbage", "--no-lf", "--cut-lines"}) {
+    if (name == known) return true;
+  }
+  return false;
 }
 
 void ApplyOption(Arguments& args, std::string_view name, const std::string& value) {
@@ -135,8 +145,6 @@ void ApplyOption(Arguments& args, std::string_view name, const std::string& valu
     o.dropLfRate = ParseNumber(name, value, 0.0, 1.0);
   } else if (name == "--cut-lines") {
     o.cutLineRate = ParseNumber(name, value, 0.0, 1.0);
-  } else {
-    Fail("unknown option " + std::string(name));
   }
 }
 
@@ -152,6 +160,8 @@ Arguments Parse(int argc, char** argv) {
       args.verbose = true;
       continue;
     }
+    const std::string_view name = arg.substr(0, arg.find('='));
+    if (!IsValueOption(name)) Fail("unknown option " + std::string(arg));
     std::string value;
     if (const std::size_t eq = arg.find('='); arg.starts_with("--") && eq != arg.npos) {
       value = std::string(arg.substr(eq + 1));
