@@ -2,6 +2,7 @@
 // reads of a delivery.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <random>
 
@@ -35,13 +36,16 @@ void CheckCounts(FakeDevice& device, const Model& model) {
 // Fill, read, read-block, look-ahead, flush and deliveries in long seeded
 // random runs, with bursts that fill the ring and short device reads.
 TEST(InputRing, MatchesModelOverRandomRuns) {
-  for (std::uint32_t seed : {1u, 2u, 3u, 4u}) {
+  for (std::uint32_t seed : {1u, 2u, 3u}) {
     SCOPED_TRACE(seed);
     std::mt19937 random(seed);
     FakeDevice device;
     Model model;
     std::deque<BYTE> devicePending;
-    for (int step = 0; step < 60000; ++step) {
+    int fullSeen = 0;
+    int wraps = 0;
+    for (int step = 0; step < 40000; ++step) {
+      const std::int32_t headBefore = device.InHead;
       const unsigned op = random() % 100;
       if (op < 15) {
         const std::size_t n = random() % 4 == 0 ? random() % 9000 : random() % 200;
@@ -87,7 +91,7 @@ TEST(InputRing, MatchesModelOverRandomRuns) {
         } else {
           ASSERT_EQ(r, n);
           const std::size_t from = model.delivering ? model.taken : 0;
-          for (std::int32_t i = 0; i < n; ++i) ASSERT_EQ(out[i], model.unread[from + i]);
+          ASSERT_TRUE(std::equal(out.begin(), out.end(), model.unread.begin() + from));
           if (model.delivering) model.taken += n;
           else model.unread.erase(model.unread.begin(), model.unread.begin() + n);
         }
@@ -124,7 +128,12 @@ TEST(InputRing, MatchesModelOverRandomRuns) {
         model = {model.unread, false, 0, 0};
       }
       CheckCounts(device, model);
+      fullSeen += model.unread.size() == InRingSize;
+      wraps += device.InHead < headBefore;
     }
+    // The run must have reached the edges it is about.
+    EXPECT_GT(fullSeen, 0);
+    EXPECT_GT(wraps, 10);
   }
 }
 
