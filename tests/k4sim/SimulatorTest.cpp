@@ -292,6 +292,9 @@ TEST(SimulatorLink, LinksAsComNAndCleansUp) {
   std::ofstream(link) << "not ours";
   EXPECT_THROW(Simulator third(options), std::runtime_error);
   EXPECT_TRUE(std::filesystem::is_regular_file(link));
+
+  options.dosdevices.clear();  // would link com3 in the working folder
+  EXPECT_THROW(Simulator fourth(options), std::invalid_argument);
 }
 
 // Clients come and go (the panel reopens the port on a speed change); the

@@ -70,6 +70,9 @@ Pty::~Pty() { Unlink(); }
 
 void Pty::Link(const std::string& dosdevices, int number) {
   namespace fs = std::filesystem;
+  if (dosdevices.empty() || number < 1) {
+    throw std::invalid_argument("k4sim: a COM link needs a dosdevices folder and a number from 1");
+  }
   const fs::path folder(dosdevices);
   const fs::path link = folder / ("com" + std::to_string(number));
   std::error_code ec;

@@ -49,7 +49,8 @@ class Pty {
   // Links <dosdevices>/com<number> to the slave, creating the folder if
   // missing. Replaces an existing entry only when it is a dangling symbolic
   // link: a link to a live device, or any other file, is left alone and
-  // reported (std::runtime_error). Other failures: std::system_error.
+  // reported (std::runtime_error). An empty folder name or a number below 1:
+  // std::invalid_argument. Other failures: std::system_error.
   void Link(const std::string& dosdevices, int number);
   const std::string& LinkPath() const { return linkPath_; }
   void Unlink();

@@ -160,8 +160,10 @@ void Simulator::Engine::Run() {
     TickLines(now);
     Flush();
 
-    pollfd fds[2] = {{wake_.Get(), POLLIN, 0}, {pty_.MasterFd(), 0, 0}};
-    if (!inputBroken_) fds[1].events = POLLIN;
+    // A hung-up master reports POLLHUP whatever is asked; leave it out then,
+    // or poll would never sleep.
+    pollfd fds[2] = {{wake_.Get(), POLLIN, 0},
+                     {inputBroken_ ? -1 : pty_.MasterFd(), POLLIN, 0}};
     if (!output_.empty()) fds[1].events |= POLLOUT;
     const int ready = poll(fds, 2, PollTimeoutMs(Clock::now()));
     if (ready < 0 && errno != EINTR) break;

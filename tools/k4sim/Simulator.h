@@ -106,8 +106,9 @@ struct CounterSet {
 class Simulator {
  public:
   // Opens the pty, links it if asked, opens the log and starts the I/O
-  // thread. Throws std::system_error (or std::runtime_error for a link
-  // that would replace something) after releasing whatever it acquired.
+  // thread. Throws std::system_error, std::runtime_error for a link that
+  // would replace something, or std::invalid_argument for comNumber > 0
+  // without dosdevices; whatever was acquired is released first.
   explicit Simulator(Options options);
   ~Simulator();
 
