@@ -2,7 +2,6 @@
 // the compiler and the system, then one line per entry (continued on
 // indented lines when its data is long).
 #include <array>
-#include <cstdio>
 #include <optional>
 
 #include "dispatcher/SioDispatch.h"
@@ -44,38 +43,65 @@ std::string_view StatusKindName(BYTE kind) {
   return kind < kNames.size() ? kNames[kind] : std::string_view{};
 }
 
-// Names of the entry types and subtypes, looked up once per dump.
+// The type and subtype columns of the prefix ("%-8s  " and "%-12s  "),
+// looked up and padded once per dump.
 class TEntryNames {
  public:
   const std::string& Type(BYTE t) {
-    if (!types_[t]) types_[t] = Text(kMsgTypeBase + t);
+    if (!types_[t]) types_[t] = Column(Text(kMsgTypeBase + t), 8);
     return *types_[t];
   }
   const std::string& Subtype(BYTE s) {
-    if (!subtypes_[s]) subtypes_[s] = s == 0 ? std::string{} : Text(kMsgSubtypeBase + s);
+    if (!subtypes_[s]) subtypes_[s] = Column(s == 0 ? std::string{} : Text(kMsgSubtypeBase + s), 12);
     return *subtypes_[s];
   }
 
  private:
+  static std::string Column(std::string name, std::size_t width) {
+    if (name.size() < width) name.resize(width, ' ');
+    return name + "  ";
+  }
   std::array<std::optional<std::string>, 256> types_;
   std::array<std::optional<std::string>, 256> subtypes_;
 };
 
-// Seconds with millisecond decimals: 1234 ms is 0001.234.
-std::string ElapsedText(DWORD ms) {
+// The time column ("%8s  "): the milliseconds as at least seven digits
+// with a point before the last three, so 1234 ms is 0001.234.
+void WriteElapsed(TDumpFile& file, DWORD ms) {
   char digits[16];
-  std::snprintf(digits, sizeof digits, "%07u", static_cast<unsigned>(ms));
-  const std::string_view text(digits);
-  const std::size_t point = text.size() - 3;
-  return std::string(text.substr(0, point)) + "." + std::string(text.substr(point));
+  std::size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + ms % 10);
+    ms /= 10;
+  } while (ms != 0);
+  while (n < 7) digits[n++] = '0';
+  char text[20];
+  std::size_t length = 0;
+  for (std::size_t i = n; i-- > 0;) {
+    if (i == 2) text[length++] = '.';
+    text[length++] = digits[i];
+  }
+  text[length++] = ' ';
+  text[length++] = ' ';
+  file.Write({text, length});
+}
+
+// The data column ("%08x  ").
+void WriteDataValue(TDumpFile& file, std::int32_t value) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  const auto bits = static_cast<std::uint32_t>(value);
+  char text[10];
+  for (int i = 0; i < 8; ++i) text[i] = kDigits[(bits >> (28 - 4 * i)) & 15];
+  text[8] = ' ';
+  text[9] = ' ';
+  file.Write({text, sizeof text});
 }
 
 void WritePrefix(TDumpFile& file, const TLogEntryHeader& header, TEntryNames& names) {
-  char prefix[128];
-  std::snprintf(prefix, sizeof prefix, "%8s  %-8s  %-12s  %08x  ", ElapsedText(header.ElapsedMs).c_str(),
-                names.Type(header.EntryType).c_str(), names.Subtype(header.EntrySubtype).c_str(),
-                static_cast<unsigned>(header.DataValue));
-  file.Write(prefix);
+  WriteElapsed(file, header.ElapsedMs);
+  file.Write(names.Type(header.EntryType));
+  file.Write(names.Subtype(header.EntrySubtype));
+  WriteDataValue(file, header.DataValue);
 }
 
 // What a dump needs besides the file: names looked up once, the character
