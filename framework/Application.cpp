@@ -1,0 +1,204 @@
+#include "framework/Application.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QStyleFactory>
+#include <cstdio>
+#include <mutex>
+
+#include "framework/QtBridge.h"
+#include "platform/messages.h"
+#include "platform/thread.h"
+
+namespace framework {
+
+namespace {
+
+// A platform message queue's wake hook may still be running on another
+// thread after it was removed; it reaches the event loop only through this
+// record, whose context Shutdown clears under the mutex.
+struct Waker {
+  std::mutex mutex;  // guards context; taken by the posting threads and Shutdown
+  QObject* context = nullptr;
+  std::atomic<bool> posted{false};
+  std::function<void()> drain;  // set once before the hook is installed
+};
+
+std::shared_ptr<Waker>& TheWaker() {
+  static std::shared_ptr<Waker> waker;
+  return waker;
+}
+
+// At most this many messages are dispatched per wake, so that a window
+// that keeps re-posting to itself cannot starve the Qt events.
+constexpr int kMessagesPerDrain = 64;
+
+}  // namespace
+
+TApplication& TheApplication() {
+  static TApplication application;
+  return application;
+}
+
+TApplication* const Application = &TheApplication();
+
+std::string ExceptionText(const std::exception& E) {
+  if (const auto* e = dynamic_cast<const Exception*>(&E)) return e->Message();
+  return E.what();
+}
+
+const TClassInfo& TApplication::StaticClassInfo() {
+  static const TClassInfo info = DefineClass<TApplication>("TApplication", &TComponent::StaticClassInfo());
+  return info;
+}
+
+TApplication::TApplication() = default;
+
+TApplication::~TApplication() { Shutdown(); }
+
+void TApplication::Initialize() {
+  if (initialized_) return;
+  initialized_ = true;
+  terminated_ = false;
+  mainThreadId_ = platform::GetCurrentThreadId();
+  platform::SetMainThreadId(mainThreadId_);
+  if (QCoreApplication::instance() == nullptr) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+      qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Layouts are in device pixels at 96 dpi; no scaling.
+    if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING")) qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    static int argc = 1;
+    static char name[] = "tesmar";
+    static char* argv[] = {name, nullptr};
+    qtApp_ = std::make_unique<QApplication>(argc, argv);
+    if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
+  }
+  QApplication::setQuitOnLastWindowClosed(false);
+  drainContext_ = std::make_unique<QObject>();
+  auto waker = std::make_shared<Waker>();
+  waker->context = drainContext_.get();
+  waker->drain = [this] { DrainPlatformQueue(); };
+  TheWaker() = waker;
+  platform::SetQueueWakeHook(mainThreadId_, [waker] {
+    std::lock_guard lock(waker->mutex);
+    if (waker->context == nullptr || waker->posted.exchange(true)) return;
+    QMetaObject::invokeMethod(waker->context, waker->drain, Qt::QueuedConnection);
+  });
+  PostDrain();
+}
+
+void TApplication::PostDrain() {
+  auto waker = TheWaker();
+  if (!waker) return;
+  std::lock_guard lock(waker->mutex);
+  if (waker->context == nullptr || waker->posted.exchange(true)) return;
+  QMetaObject::invokeMethod(waker->context, waker->drain, Qt::QueuedConnection);
+}
+
+void TApplication::DrainPlatformQueue() {
+  if (auto waker = TheWaker()) waker->posted.store(false);
+  platform::MSG msg;
+  for (int handled = 0; handled < kMessagesPerDrain; ++handled) {
+    bool got = false;
+    // Sent messages are handled inside PeekMessage; their window procedures
+    // may throw as well.
+    CallGuarded(this, [&] { got = platform::PeekMessageA(&msg, 0, 0, 0, platform::PM_REMOVE) != 0; });
+    if (!got) return;
+    if (msg.message == platform::WM_QUIT) {
+      Terminate();
+      return;
+    }
+    platform::TranslateMessage(&msg);
+    CallGuarded(this, [&] { platform::DispatchMessageA(&msg); });
+  }
+  if (platform::HasPendingMessages()) PostDrain();
+}
+
+void TApplication::Adopt(std::unique_ptr<TComponent> form, TForm* asForm) {
+  InsertComponent(std::move(form));
+  if (mainForm_ == nullptr) mainForm_ = asForm;
+  asForm->AfterConstruction();
+}
+
+void TApplication::Run() {
+  Initialize();
+  if (mainForm_ == nullptr || terminated_) return;
+  mainForm_->Show();
+  if (terminated_) return;
+  QApplication::exec();
+}
+
+void TApplication::Terminate() {
+  terminated_ = true;
+  if (QCoreApplication::instance() != nullptr) QCoreApplication::exit(0);
+}
+
+void TApplication::ProcessMessages() {
+  if (!initialized_) return;
+  DrainPlatformQueue();
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void TApplication::HandleException(TObject* Sender) noexcept {
+  std::exception_ptr current = std::current_exception();
+  if (!current) return;
+  try {
+    try {
+      std::rethrow_exception(current);
+    } catch (const std::exception& e) {
+      ++exceptionCount_;
+      lastExceptionText_ = ExceptionText(e);
+      if (OnException)
+        OnException(Sender, e);
+      else
+        ShowException(e);
+    } catch (...) {
+      Exception unknown("Unknown exception");
+      ++exceptionCount_;
+      lastExceptionText_ = unknown.Message();
+      if (OnException)
+        OnException(Sender, unknown);
+      else
+        ShowException(unknown);
+    }
+  } catch (...) {
+    // The handler itself failed; there is nobody left to tell but stderr.
+    std::fprintf(stderr, "exception in the exception handler\n");
+  }
+}
+
+void TApplication::ShowException(const std::exception& E) {
+  std::string text = ExceptionText(E);
+  if (detail::IsHeadless() || !detail::HasGui() || showingException_) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    return;
+  }
+  // The box runs its own loop, in which timers and messages go on; a
+  // second failure meanwhile must not stack a second box.
+  showingException_ = true;
+  QMessageBox box(QMessageBox::Critical, detail::ToQString(title_), detail::ToQString(text), QMessageBox::Ok);
+  box.exec();
+  showingException_ = false;
+}
+
+void TApplication::Notification(TComponent* component, TOperation operation) {
+  if (operation == TOperation::opRemove && component == mainForm_) mainForm_ = nullptr;
+}
+
+void TApplication::Shutdown() {
+  if (auto waker = TheWaker()) {
+    platform::SetQueueWakeHook(mainThreadId_, {});
+    std::lock_guard lock(waker->mutex);
+    waker->context = nullptr;
+  }
+  TheWaker().reset();
+  while (ComponentCount() > 0) DestroyComponent(Components(ComponentCount() - 1));
+  mainForm_ = nullptr;
+  drainContext_.reset();
+  qtApp_.reset();
+  initialized_ = false;
+  terminated_ = false;
+}
+
+}  // namespace framework
