@@ -416,6 +416,10 @@ void SerialPort::DeliverInput(std::span<const BYTE> bytes, std::span<const std::
   errors_ |= lineErrors;
   RaiseEvents(events);
   ServiceReads(now);
+  // A read with an interval time-out starts its clock with this input.
+  if (input_.size() > before && !reads_.empty() && reads_.front().interval != 0) {
+    backend_->DeadlineChanged();
+  }
   if (lineErrors != 0 && (dcb_.Flags & DCB_fAbortOnError)) {
     // Until ClearCommError, reads and writes end with "aborted".
     abortedByError_ = true;

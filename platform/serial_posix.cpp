@@ -115,7 +115,7 @@ class PosixSerialBackend final : public SerialBackend {
  private:
   DWORD Acquire(const std::filesystem::path& path);
   DWORD MakeRaw();
-  DWORD CheckReadBack(const termios& wanted, DWORD baud);
+  DWORD CheckReadBack(const TtyLine& wanted);
   DWORD SetLine(int bit, bool on);
   void Release();
   void Wake();
@@ -195,18 +195,18 @@ DWORD PosixSerialBackend::Acquire(const std::filesystem::path& path) {
 }
 
 DWORD PosixSerialBackend::MakeRaw() {
-  termios settings{};
-  if (tcgetattr(fd_, &settings) != 0) return ErrorOf(errno);
+  TtyLine line;
+  if (int err = ReadTtyLine(fd_, line)) return ErrorOf(err);
   // Raw bytes in and out; the receiver marks errors (PARMRK) and keeps the
   // eighth bit (no ISTRIP); reads never wait in the driver (VMIN=VTIME=0)
   // because the event thread reads only what poll reported.
-  settings.c_iflag = INPCK | PARMRK;
-  settings.c_oflag = 0;
-  settings.c_lflag = 0;
-  settings.c_cflag |= CLOCAL | CREAD;
-  settings.c_cc[VMIN] = 0;
-  settings.c_cc[VTIME] = 0;
-  if (tcsetattr(fd_, TCSANOW, &settings) != 0) return ErrorOf(errno);
+  line.iflag = INPCK | PARMRK;
+  line.oflag = 0;
+  line.lflag = 0;
+  line.cflag |= CLOCAL | CREAD;
+  line.cc[VMIN] = 0;
+  line.cc[VTIME] = 0;
+  if (int err = WriteTtyLine(fd_, line)) return ErrorOf(err);
   return 0;
 }
 
@@ -259,43 +259,40 @@ DWORD PosixSerialBackend::ApplyState(const DCB& dcb) {
       (dcb.Flags & DCB_fDsrSensitivity) || rtsControl == DCB_fRtsControlToggle) {
     return ERROR_NOT_SUPPORTED;
   }
-  termios old{};
-  DWORD oldBaud = 0;
-  if (tcgetattr(fd_, &old) != 0 || GetTtySpeed(fd_, oldBaud) != 0) return ErrorOf(errno);
+  TtyLine old;
+  if (int err = ReadTtyLine(fd_, old)) return ErrorOf(err);
 
-  termios wanted = old;
-  wanted.c_cflag &= ~(kFraming | CRTSCTS);
-  wanted.c_cflag |= CLOCAL | CREAD;
+  TtyLine wanted = old;
+  wanted.baud = dcb.BaudRate;
+  wanted.cflag &= ~(kFraming | CRTSCTS);
+  wanted.cflag |= CLOCAL | CREAD;
   static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-  wanted.c_cflag |= kSizes[dcb.ByteSize - 5];
+  wanted.cflag |= kSizes[dcb.ByteSize - 5];
   switch (dcb.Parity) {
-    case ODDPARITY: wanted.c_cflag |= PARENB | PARODD; break;
-    case EVENPARITY: wanted.c_cflag |= PARENB; break;
-    case MARKPARITY: wanted.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case SPACEPARITY: wanted.c_cflag |= PARENB | CMSPAR; break;
+    case ODDPARITY: wanted.cflag |= PARENB | PARODD; break;
+    case EVENPARITY: wanted.cflag |= PARENB; break;
+    case MARKPARITY: wanted.cflag |= PARENB | CMSPAR | PARODD; break;
+    case SPACEPARITY: wanted.cflag |= PARENB | CMSPAR; break;
     default: break;
   }
   // With five data bits the UART's "two stop bits" are one and a half.
-  if (dcb.StopBits != ONESTOPBIT) wanted.c_cflag |= CSTOPB;
+  if (dcb.StopBits != ONESTOPBIT) wanted.cflag |= CSTOPB;
   if ((dcb.Flags & DCB_fOutxCtsFlow) || rtsControl == DCB_fRtsControlHandshake) {
-    wanted.c_cflag |= CRTSCTS;
+    wanted.cflag |= CRTSCTS;
   }
-  wanted.c_iflag = INPCK | PARMRK | ((dcb.Flags & DCB_fOutX) ? IXON : 0) |
-                   ((dcb.Flags & DCB_fInX) ? IXOFF : 0);
-  wanted.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
-  wanted.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+  wanted.iflag = INPCK | PARMRK | ((dcb.Flags & DCB_fOutX) ? IXON : 0) |
+                 ((dcb.Flags & DCB_fInX) ? IXOFF : 0);
+  wanted.cc[VSTART] = static_cast<std::uint8_t>(dcb.XonChar);
+  wanted.cc[VSTOP] = static_cast<std::uint8_t>(dcb.XoffChar);
 
   DWORD error = 0;
-  if (tcsetattr(fd_, TCSANOW, &wanted) != 0) {
-    error = ErrorOf(errno);
-  } else if (int err = SetTtySpeed(fd_, dcb.BaudRate); err != 0) {
+  if (int err = WriteTtyLine(fd_, wanted); err != 0) {
     error = err == EINVAL ? ERROR_INVALID_PARAMETER : ErrorOf(err);
   } else {
-    error = CheckReadBack(wanted, dcb.BaudRate);
+    error = CheckReadBack(wanted);
   }
   if (error != 0) {
-    tcsetattr(fd_, TCSANOW, &old);
-    SetTtySpeed(fd_, oldBaud);
+    WriteTtyLine(fd_, old);
     return error;
   }
   parityOn_ = dcb.Parity != NOPARITY;
@@ -308,23 +305,24 @@ DWORD PosixSerialBackend::ApplyState(const DCB& dcb) {
   return 0;
 }
 
-DWORD PosixSerialBackend::CheckReadBack(const termios& wanted, DWORD baud) {
-  termios actual{};
-  DWORD actualBaud = 0;
-  if (tcgetattr(fd_, &actual) != 0 || GetTtySpeed(fd_, actualBaud) != 0) return ErrorOf(errno);
+DWORD PosixSerialBackend::CheckReadBack(const TtyLine& wanted) {
+  TtyLine actual;
+  if (int err = ReadTtyLine(fd_, actual)) return ErrorOf(err);
   // A UART makes its rate from a divided clock: within 3 % the line works,
   // beyond that the driver could not make the rate asked for.
+  const DWORD baud = wanted.baud;
+  const DWORD actualBaud = actual.baud;
   const std::uint64_t difference = actualBaud > baud ? actualBaud - baud : baud - actualBaud;
   if (difference * 100 > std::uint64_t{baud} * 3) return ERROR_INVALID_PARAMETER;
   const tcflag_t inputFlow = IXON | IXOFF;
-  if ((actual.c_iflag & inputFlow) != (wanted.c_iflag & inputFlow)) {
+  if ((actual.iflag & inputFlow) != (wanted.iflag & inputFlow)) {
     return ERROR_INVALID_PARAMETER;
   }
   // A pseudo-terminal has no line: it always reports 8 data bits, no parity
   // and no hardware flow, whatever was set. The port keeps what was set.
   if (pty_) return 0;
   const tcflag_t line = kFraming | CRTSCTS;
-  if ((actual.c_cflag & line) != (wanted.c_cflag & line)) return ERROR_INVALID_PARAMETER;
+  if ((actual.cflag & line) != (wanted.cflag & line)) return ERROR_INVALID_PARAMETER;
   return 0;
 }
 
