@@ -376,7 +376,11 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll
   std::vector<detail::Waitable*> raw;
   for (const auto& object : *resolved) raw.push_back(object.get());
   std::shared_ptr<MessageQueue> queue = CurrentQueue();
-  return detail::WaitResult(detail::WaitForObjects(raw, waitAll != FALSE, queue.get(), deadline));
+  std::function<bool()> sentOnly;
+  if ((wakeMask & QS_ALLINPUT & ~QS_SENDMESSAGE) == 0)
+    sentOnly = [&queue] { return !queue->sent.empty(); };
+  return detail::WaitResult(
+      detail::WaitForObjects(raw, waitAll != FALSE, queue.get(), deadline, sentOnly));
 }
 
 bool PumpOneMessage() {

@@ -42,6 +42,8 @@ constexpr UINT SMTO_NORMAL = 0;
 constexpr UINT SMTO_BLOCK = 1;
 constexpr UINT SMTO_ABORTIFHUNG = 2;
 
+constexpr DWORD QS_POSTMESSAGE = 0x0008;
+constexpr DWORD QS_SENDMESSAGE = 0x0040;
 constexpr DWORD QS_ALLINPUT = 0x04FF;
 
 // System error numbers of the window and message calls.
@@ -107,7 +109,13 @@ BOOL TranslateMessage(const MSG* message);
 LRESULT DispatchMessageA(const MSG* message);
 
 // Waits for the objects or for a message for the calling thread: returns
-// WAIT_OBJECT_0 + count when a message (posted or sent) is waiting.
+// WAIT_OBJECT_0 + count when a message is waiting (the objects are tested
+// first). A wakeMask of QS_SENDMESSAGE alone wakes only for sent messages
+// (and Synchronize calls), so a caller that handles just those does not
+// spin on posted ones; any other input bit wakes for every message. The
+// test is for messages waiting, not for messages new since the last look:
+// a caller must take what it is woken for, or it is woken again at once.
+// With waitAll a message still wakes the caller on its own.
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll,
                                 DWORD milliseconds, DWORD wakeMask);
 

@@ -78,7 +78,8 @@ void Event::Reset() {
 }
 
 std::optional<std::size_t> WaitForObjects(std::span<Waitable* const> objects, bool waitAll,
-                                          Waitable* extra, const Deadline& deadline) {
+                                          Waitable* extra, const Deadline& deadline,
+                                          const std::function<bool()>& extraReady) {
   std::optional<std::size_t> hit;
   auto ready = [&] {
     if (waitAll && !objects.empty()) {
@@ -97,7 +98,7 @@ std::optional<std::size_t> WaitForObjects(std::span<Waitable* const> objects, bo
         }
       }
     }
-    if (extra != nullptr && extra->IsSignalledLocked()) {
+    if (extra != nullptr && (extraReady ? extraReady() : extra->IsSignalledLocked())) {
       hit = objects.size();
       return true;
     }

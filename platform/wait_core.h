@@ -92,9 +92,11 @@ class Event : public Waitable {
 
 // Waits for any (the lowest signalled index wins) or all of objects, plus,
 // when extra is given, for extra alone (its index is objects.size(); it is
-// not consumed). Returns the index satisfied, or nullopt on time-out.
+// not consumed). extraReady, when given, replaces extra's own test (it runs
+// under the lock). Returns the index satisfied, or nullopt on time-out.
 std::optional<std::size_t> WaitForObjects(std::span<Waitable* const> objects, bool waitAll,
-                                          Waitable* extra, const Deadline& deadline);
+                                          Waitable* extra, const Deadline& deadline,
+                                          const std::function<bool()>& extraReady = {});
 
 // Resolves up to MAXIMUM_WAIT_OBJECTS handles to waitable objects. Fails
 // (nullopt, last error set) on a count above the maximum, an unknown or

@@ -324,6 +324,8 @@ TEST(MsgWait, WakesForObjectsFirstThenForMessages) {
   PostThreadMessageA(GetCurrentThreadId(), kNote, 0, 0);
   EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 0, QS_ALLINPUT), WAIT_OBJECT_0);
   EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 0, QS_ALLINPUT), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 0, QS_SENDMESSAGE), WAIT_TIMEOUT)
+      << "a posted message does not wake a wait for sent ones";
   DrainQueue();
   EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 10, QS_ALLINPUT), WAIT_TIMEOUT);
   SetMainThreadId(GetCurrentThreadId());
