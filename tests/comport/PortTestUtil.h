@@ -1,0 +1,32 @@
+// Helpers for tests that drive the window's thread: pumping the
+// application's loop until a condition holds.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "framework/Application.h"
+
+namespace tesmar::test {
+
+using namespace std::chrono_literals;
+
+// Serves timers, hidden windows and sent messages until `done` holds or
+// `limit` has passed; returns whether it held.
+inline bool PumpUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = 3000ms) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    framework::Application->ProcessMessages();
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+inline void PumpFor(std::chrono::milliseconds span) {
+  PumpUntil([] { return false; }, span);
+}
+
+}  // namespace tesmar::test

@@ -1,0 +1,378 @@
+#include "comport/SioPort.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PortTestUtil.h"
+#include "errors/SioExcept.h"
+#include "framework/Application.h"
+#include "framework/Layout.h"
+#include "platform/serial_fake.h"
+#include "tools/k4sim/Simulator.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using comport::TSioComPort;
+using platform::FakeSerialDevice;
+using tesmar::test::PumpFor;
+using tesmar::test::PumpUntil;
+
+struct TriggerCall {
+  comport::Word msg, handle, data;
+};
+
+// A fake device registered for one COM number for the test's length.
+class FakePort {
+ public:
+  explicit FakePort(int number) : number_(number), device_(FakeSerialDevice::Register(number)) {}
+  ~FakePort() { FakeSerialDevice::Unregister(number_); }
+  FakeSerialDevice& operator*() { return *device_; }
+  FakeSerialDevice* operator->() { return device_.get(); }
+
+ private:
+  int number_;
+  std::shared_ptr<FakeSerialDevice> device_;
+};
+
+std::unique_ptr<TSioComPort> MakePort(int number) {
+  auto port = std::make_unique<TSioComPort>();
+  port->SetComNumber(static_cast<comport::Word>(number));
+  return port;
+}
+
+class ExceptionRecorder {
+ public:
+  ExceptionRecorder() {
+    framework::Application->OnException = [this](framework::TObject*, const std::exception& e) {
+      texts.push_back(framework::ExceptionText(e));
+    };
+  }
+  ~ExceptionRecorder() { framework::Application->OnException = nullptr; }
+  std::vector<std::string> texts;
+};
+
+TEST(SioComPort, DefaultsAndStoredSettingsReachTheDeviceAtOpen) {
+  FakePort fake(41);
+  TSioComPort port;
+  EXPECT_EQ(port.ComNumber(), 0);
+  EXPECT_EQ(port.Baud(), 19200);
+  EXPECT_EQ(port.Parity(), comport::TParity::pNone);
+  EXPECT_EQ(port.DataBits(), 8);
+  EXPECT_EQ(port.InSize(), 4096);
+  EXPECT_TRUE(port.AutoOpen());
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(port.Version(), "v3.02");
+
+  port.SetComNumber(41);
+  port.SetBaud(300);
+  port.SetParity(comport::TParity::pEven);
+  port.SetDataBits(7);
+  EXPECT_TRUE(fake->StatesSet().empty()) << "nothing reaches a closed port";
+  port.SetOpen(true);
+  ASSERT_TRUE(port.Open());
+  EXPECT_EQ(port.OpenState(), comport::osOpen);
+  EXPECT_NE(port.NotifyWindow(), 0);
+  ASSERT_FALSE(fake->StatesSet().empty());
+  platform::DCB dcb = fake->StatesSet().back();
+  EXPECT_EQ(dcb.BaudRate, 300u);
+  EXPECT_EQ(dcb.ByteSize, 7);
+  EXPECT_EQ(dcb.Parity, platform::EVENPARITY);
+  EXPECT_EQ(dcb.StopBits, platform::ONESTOPBIT);
+
+  port.SetBaud(9600);  // open: applied at once
+  EXPECT_EQ(fake->StatesSet().back().BaudRate, 9600u);
+  port.SetOpen(false);
+  EXPECT_EQ(port.OpenState(), comport::osClosed);
+  EXPECT_EQ(port.NotifyWindow(), 0);
+  EXPECT_FALSE(fake->IsOpen());
+}
+
+TEST(SioComPort, FailedOpensRaiseTheirClassAndLeaveThePortClosed) {
+  FakePort fake(42);
+  struct Case {
+    int comNumber;
+    platform::DWORD openError;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {0, 0, "The ComNumber property of the TSioComPort has not been set"},
+      {42, platform::ERROR_FILE_NOT_FOUND, "ie_BadId - Specified comport doesn't exist"},
+      {42, platform::ERROR_PATH_NOT_FOUND, "ie_BadId - Specified comport doesn't exist"},
+      {42, platform::ERROR_ACCESS_DENIED, "ie_Open - device already open"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    fake->SetOpenError(c.openError);
+    TSioComPort port;
+    port.SetComNumber(static_cast<comport::Word>(c.comNumber));
+    try {
+      port.SetOpen(true);
+      ADD_FAILURE() << "no exception";
+    } catch (const errors::EOpenComm& e) {
+      EXPECT_EQ(e.Message(), c.message);
+    }
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(port.OpenState(), comport::osClosed);
+    EXPECT_EQ(port.NotifyWindow(), 0);
+  }
+  fake->SetOpenError(0);
+  TSioComPort port;
+  port.SetComNumber(42);
+  port.SetAutoOpen(false);
+  EXPECT_THROW(port.FlushInput(), errors::ECommNotOpen);
+  EXPECT_FALSE(port.CharAvailable());
+  port.SetAutoOpen(true);
+  port.FlushInput();  // opens it
+  EXPECT_TRUE(port.Open());
+}
+
+TEST(SioComPort, ReadsTakeWhatCameAndNothingMore) {
+  FakePort fake(43);
+  auto port = MakePort(43);
+  port->SetOpen(true);
+  EXPECT_FALSE(port->CharAvailable());
+  EXPECT_THROW(port->ReadChar(), errors::EBufferIsEmpty);
+
+  fake->InjectReceived("abc");
+  ASSERT_TRUE(PumpUntil([&] { return port->CharAvailable(); }));
+  char block[4] = {};
+  try {
+    port->ReadBlock(block, 4);
+    ADD_FAILURE() << "a short block was taken";
+  } catch (const errors::EBufferIsEmpty& e) {
+    EXPECT_EQ(e.Message(), "Buffer is empty");
+  }
+  EXPECT_EQ(port->ReadChar(), 'a') << "a failed block read takes nothing";
+  port->ReadBlock(block, 2);
+  EXPECT_EQ(std::string(block, 2), "bc");
+  EXPECT_FALSE(port->CharAvailable());
+
+  fake->InjectReceived("\xC0\xFF");
+  ASSERT_TRUE(PumpUntil([&] { return port->CharAvailable(); }));
+  EXPECT_EQ(static_cast<unsigned char>(port->ReadChar()), 0xC0);
+  EXPECT_EQ(static_cast<unsigned char>(port->ReadChar()), 0xFF);
+
+  fake->InjectReceived("xyz");
+  ASSERT_TRUE(PumpUntil([&] { return port->CharAvailable(); }));
+  port->FlushInput();
+  EXPECT_FALSE(port->CharAvailable());
+  fake->InjectReceived("1");
+  ASSERT_TRUE(PumpUntil([&] { return port->CharAvailable(); }));
+  EXPECT_EQ(port->ReadChar(), '1');
+}
+
+TEST(SioComPort, WritesQueueWithinTheOutputSizeAndFlushDiscardsThem) {
+  FakePort fake(44);
+  auto port = MakePort(44);
+  port->SetOutSize(4);
+  port->SetOpen(true);
+  EXPECT_EQ(port->WriteBlock("G0", 2), 0);
+  EXPECT_EQ(fake->Written(), "G0");
+
+  fake->SetWriteMode(FakeSerialDevice::WriteMode::kPend);
+  EXPECT_EQ(port->WriteBlock("B1", 2), 0) << "returns at once while the device holds it";
+  EXPECT_EQ(port->WriteBlock("Y", 1), 0);
+  try {
+    port->WriteBlock("0M", 2);
+    ADD_FAILURE() << "more than the free room was queued";
+  } catch (const errors::EOutputBufferTooSmall& e) {
+    EXPECT_EQ(e.Message(), "Output buffer too small for block");
+    EXPECT_EQ(e.ResultCode(), -3006);
+  }
+  port->FlushOutput();
+  fake->SetWriteMode(FakeSerialDevice::WriteMode::kComplete);
+  EXPECT_EQ(port->WriteBlock("0M1\n", 4), 0) << "the flush freed the whole queue";
+  EXPECT_EQ(fake->Written().substr(fake->Written().size() - 4), "0M1\n");
+}
+
+TEST(SioComPort, ReceivedCharactersRaiseOnTriggerOnTheWindowThread) {
+  FakePort fake(45);
+  auto port = MakePort(45);
+  port->SetOpen(true);
+  fake->InjectReceived("ab");
+  PumpFor(100ms);  // no handler: nothing to call, nothing taken
+
+  std::vector<TriggerCall> calls;
+  const auto windowThread = std::this_thread::get_id();
+  bool onWindowThread = true;
+  port->SetOnTrigger([&](framework::TObject* cp, comport::Word msg, comport::Word handle,
+                         comport::Word data) {
+    EXPECT_EQ(cp, port.get());
+    onWindowThread = onWindowThread && std::this_thread::get_id() == windowThread;
+    calls.push_back({msg, handle, data});
+    char c[2];
+    port->ReadBlock(c, static_cast<comport::Word>(std::min<int>(data, 2)));
+  });
+  fake->InjectReceived("c");
+  ASSERT_TRUE(PumpUntil([&] { return !calls.empty(); }));
+  EXPECT_TRUE(onWindowThread);
+  EXPECT_EQ(calls[0].msg, comport::MsgTriggerAvail);
+  EXPECT_EQ(calls[0].handle, calls[0].data);
+  EXPECT_GE(calls[0].data, 1);
+  EXPECT_LE(calls[0].data, 3);
+
+  // A message naming another line raises nothing.
+  const std::size_t before = calls.size();
+  platform::DWORD_PTR result = 99;
+  platform::SendMessageTimeoutA(port->NotifyWindow(), comport::MsgTriggerAvail, 1, 7 << 16,
+                                platform::SMTO_NORMAL, 100, &result);
+  EXPECT_EQ(result, 0u);
+  EXPECT_EQ(calls.size(), before);
+}
+
+TEST(SioComPort, CloseInsideOnTriggerCompletesLaterAndMayReopen) {
+  FakePort fake(46);
+  auto port = MakePort(46);
+  port->SetOpen(true);
+  std::vector<TriggerCall> calls;
+  bool reopen = false;
+  bool ioWasNoOp = false;
+  port->SetOnTrigger([&](framework::TObject*, comport::Word msg, comport::Word handle,
+                         comport::Word data) {
+    calls.push_back({msg, handle, data});
+    if (msg != comport::MsgTriggerAvail || port->OpenState() != comport::osOpen) return;
+    port->SetOpen(false);
+    ioWasNoOp = port->OpenState() == comport::osClosing && !port->Open() &&
+                port->ReadChar() == '\0' && !port->CharAvailable() && port->WriteBlock("x", 1) == 0;
+    port->FlushInput();
+    if (reopen) port->SetOpen(true);
+  });
+
+  fake->InjectReceived("1");
+  ASSERT_TRUE(PumpUntil([&] { return port->OpenState() == comport::osClosed; }));
+  EXPECT_TRUE(ioWasNoOp);
+  EXPECT_FALSE(fake->IsOpen());
+  EXPECT_EQ(fake->Written(), "") << "nothing is written while closing";
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ(calls.back().msg, comport::MsgFinishClose);
+  EXPECT_EQ(calls.back().data, 0);
+
+  reopen = true;
+  port->SetOpen(true);
+  calls.clear();
+  fake->InjectReceived("2");
+  ASSERT_TRUE(PumpUntil([&] {
+    return !calls.empty() && calls.back().msg == comport::MsgFinishClose &&
+           port->OpenState() == comport::osOpen;
+  }));
+  EXPECT_TRUE(port->Open());
+  EXPECT_TRUE(fake->IsOpen());
+  EXPECT_NE(port->NotifyWindow(), 0);
+}
+
+TEST(SioComPort, DestroyedWhileACloseIsPendingLeavesNothingBehind) {
+  FakePort fake(47);
+  auto port = MakePort(47);
+  port->SetOpen(true);
+  platform::HWND window = port->NotifyWindow();
+  bool closed = false;
+  port->SetOnTrigger([&](framework::TObject*, comport::Word msg, comport::Word, comport::Word) {
+    if (msg == comport::MsgTriggerAvail && !closed) {
+      closed = true;
+      port->SetOpen(false);
+    }
+  });
+  fake->InjectReceived("1");
+  ASSERT_TRUE(PumpUntil([&] { return closed; }));
+  port.reset();
+  EXPECT_FALSE(platform::IsWindow(window));
+  EXPECT_FALSE(fake->IsOpen());
+  PumpFor(50ms);  // a finish-close message left behind would find nobody
+}
+
+TEST(SioComPort, SwitchingThePortNumberMovesTheIo) {
+  FakePort first(48);
+  FakePort second(49);
+  auto port = MakePort(48);
+  port->SetOpen(true);
+  port->WriteBlock("1", 1);
+  port->SetOpen(false);
+  port->SetComNumber(49);
+  port->SetOpen(true);
+  port->WriteBlock("2", 1);
+  EXPECT_EQ(first->Written(), "1");
+  EXPECT_EQ(second->Written(), "2");
+  EXPECT_FALSE(first->IsOpen());
+  port->SetComNumber(48);  // while open: closes and reopens on the new number
+  EXPECT_TRUE(first->IsOpen());
+  EXPECT_FALSE(second->IsOpen());
+}
+
+class LoadedForm : public framework::TComponent {
+ public:
+  static const framework::TClassInfo& StaticClassInfo() {
+    static const framework::TClassInfo info =
+        framework::DefineClass<LoadedForm>("TLoadedPortOwner", &framework::TComponent::StaticClassInfo());
+    return info;
+  }
+  const framework::TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+};
+
+TEST(SioComPort, OpenStoredInALayoutHappensWhenLoadingEnds) {
+  comport::RegisterComponents();
+  FakePort fake(50);
+  const char* text = R"(Owner : TLoadedPortOwner {
+    Port : TSioComPort {
+      Open = true
+      ComNumber = 50
+      Baud = 9600
+      Parity = pEven
+      DataBits = 7
+      InSize = 64
+      OutSize = 64
+      TraceName = "SIO.TRC"
+      LogName = "SIO.LOG"
+    }
+  })";
+  {
+    LoadedForm owner;
+    framework::ReadLayout(text, owner);
+    auto& port = owner.Component<TSioComPort>("Port");
+    EXPECT_TRUE(port.Open());
+    ASSERT_FALSE(fake->StatesSet().empty());
+    EXPECT_EQ(fake->StatesSet().back().BaudRate, 9600u) << "opened with every stored setting";
+    EXPECT_EQ(fake->StatesSet().back().ByteSize, 7);
+    const std::string written = framework::WriteLayout(owner);
+    EXPECT_NE(written.find("TraceName = \"SIO.TRC\""), std::string::npos);
+    EXPECT_EQ(written.find("Version"), std::string::npos);
+  }
+  EXPECT_FALSE(fake->IsOpen()) << "destroying the owner closes the port";
+
+  ExceptionRecorder recorder;
+  fake->SetOpenError(platform::ERROR_FILE_NOT_FOUND);
+  LoadedForm owner;
+  framework::ReadLayout(text, owner);
+  ASSERT_EQ(recorder.texts.size(), 1u);
+  EXPECT_EQ(recorder.texts[0], "ie_BadId - Specified comport doesn't exist");
+  EXPECT_FALSE(owner.Component<TSioComPort>("Port").Open());
+}
+
+TEST(SioComPort, TalksToTheSimulatorOverAPty) {
+  k4sim::Options options;
+  options.comNumber = 51;
+  options.dosdevices = (std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "tesmar" / "dosdevices").string();
+  k4sim::Simulator sim(options);
+  auto port = MakePort(51);
+  port->SetBaud(9600);
+  port->SetParity(comport::TParity::pEven);
+  port->SetDataBits(7);
+  port->SetOpen(true);
+  port->FlushInput();
+  // Lines stream all the time; the pacing answer to '!' is among them.
+  port->WriteBlock("!", 1);
+  std::string got;
+  ASSERT_TRUE(PumpUntil([&] {
+    while (port->CharAvailable()) got += port->ReadChar();
+    return got.find('!') != std::string::npos && got.find('\n') != std::string::npos;
+  }));
+  EXPECT_GE(sim.Counters().probes, 1u);
+}
+
+}  // namespace
