@@ -145,6 +145,13 @@ void TSioBaseDispatcher::AllocateBuffers(DWORD inQueueSize, DWORD outQueueSize) 
   AvailNotifyPos = 0;
 }
 
+void TSioBaseDispatcher::ResetRecorders() {
+  std::lock_guard guard(DispatchLock);
+  StopTrace();
+  StopLog();
+  TimeBase = Clock();
+}
+
 // ---- Status -----------------------------------------------------------------
 
 void TSioBaseDispatcher::StoreCommStatus(const COMSTAT& status) {

@@ -77,6 +77,9 @@ std::string CompilerDescription();
 
 // A worker thread of a dispatcher. The device layer derives its three
 // threads from it; the base dispatcher only changes their priority.
+//
+// Thread safety: SetPriorityStep is called by the dispatcher under its
+// DispatchLock, from the window's thread, while the thread runs.
 class TSioDispatcherThread {
  public:
   virtual ~TSioDispatcherThread() = default;
@@ -267,6 +270,9 @@ class TSioBaseDispatcher {
   // filled) and an output ring of outQueueSize bytes, resets every index and
   // flag of the rings and the delivery, and clears the line errors.
   void AllocateBuffers(platform::DWORD inQueueSize, platform::DWORD outQueueSize);
+  // The open-time state of the recorders: trace and log off and freed, and
+  // TimeBase (the log's zero) set to the millisecond clock.
+  void ResetRecorders();
   // The destruction steps that reach the device: ReleaseBuffers when
   // ClosePending is set, CloseLine otherwise.
   void CloseForDestruction();

@@ -34,7 +34,7 @@ class FakeDevice : public dispatcher::TSioBaseDispatcher {
     AllocateBuffers(inQueue, outQueue);
     DeviceHandle = 1;
     SetClock(&FakeClock);
-    TimeBase = FakeClock();
+    ResetRecorders();
   }
   ~FakeDevice() override { CloseForDestruction(); }
 
@@ -162,6 +162,7 @@ class FakeDevice : public dispatcher::TSioBaseDispatcher {
   using TSioBaseDispatcher::TimeBase;
   using TSioBaseDispatcher::Dispatching;
   using TSioBaseDispatcher::ClosePending;
+  using TSioBaseDispatcher::ResetRecorders;
 };
 
 }  // namespace dispatcher_test

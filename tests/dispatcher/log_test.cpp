@@ -188,6 +188,22 @@ TEST_F(LogFile, LifecycleAndFailures) {
   EXPECT_FALSE(device.AddLogEntry(9, 16, 3, nullptr, 0));
 }
 
+TEST_F(LogFile, ReopenStartsBothRecordersOffAndCountsFromThen) {
+  FakeDevice device;
+  device.StartTrace(10);
+  device.StartLog(1000);
+  fakeNow = 50000;
+  device.ResetRecorders();
+  EXPECT_FALSE(device.TraceActive());
+  EXPECT_FALSE(device.LogActive());
+  EXPECT_EQ(device.LogRing, nullptr);
+  device.StartLog(1000);
+  fakeNow = 50007;
+  device.AddLogEntry(2, 5, 1, nullptr, 0);
+  Dump(device, Path("l"));
+  EXPECT_EQ(Contents("l"), Header() + "0000.007  Trigger   Avail         00000001  \r\n");
+}
+
 TEST_F(LogFile, FillStepLogsEveryDeviceRead) {
   FakeDevice device;
   device.StartLog(4096);
