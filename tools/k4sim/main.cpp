@@ -30,8 +30,10 @@ U V I J R Z F T with a range digit; G trigger, B output (B0 stops the
 measurement lines), Y, M, A auto-range, W filter, S sound, H display format
 (0 3.5, 1 4.5, 2 5.5 digits), N periodic zero, K0 auto-calibration,
 Q external zero, L backlight, X0 general reset. Measurement lines follow
-each other at the line interval, e.g. "+1.23456 V U1" (5.5 digits) or
-"+50.0012 Hz F0"; each LF is followed at once by a whole reading.
+each other at the line interval in fixed columns, the unit in column 10:
+"+1.23456 V U1" (5.5 digits), "+1.234   V U1" (3.5 digits), "+50.0012 Hz F0"
+(frequency and period always carry six digits); each LF is followed at once
+by a whole reading, so answers only ever land in a line's tail.
 
 Options:
   --com N            link the slave as COMn: the symbolic link comN in the
