@@ -250,12 +250,7 @@ std::int32_t TSioCustomComPort::WriteBlock(const void* Block, Word Len) {
 
 bool TSioCustomComPort::CharAvailable() {
   if (openState_ == osClosing) return false;
-  try {
-    return RequireDispatcher().CharAvailable();
-  } catch (...) {
-    // An open that fails here is reported by the next call that may raise.
-    return false;
-  }
+  return RequireDispatcher().CharAvailable();
 }
 
 char TSioCustomComPort::ReadChar() {

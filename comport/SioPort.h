@@ -115,7 +115,8 @@ class TSioCustomComPort : public TSioBaseComponent {
   // EOutputBufferTooSmall when they do not fit the free room of the
   // OutSize-byte output queue.
   std::int32_t WriteBlock(const void* Block, Word Len);
-  // True when at least one received character waits. Never raises.
+  // True when at least one received character waits. Never raises on an
+  // open port (on a closed one, like every I/O call, see above).
   bool CharAvailable();
   // The oldest waiting character; EBufferIsEmpty when none waits.
   char ReadChar();

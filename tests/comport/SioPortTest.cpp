@@ -127,7 +127,7 @@ TEST(SioComPort, FailedOpensRaiseTheirClassAndLeaveThePortClosed) {
   port.SetComNumber(42);
   port.SetAutoOpen(false);
   EXPECT_THROW(port.FlushInput(), errors::ECommNotOpen);
-  EXPECT_FALSE(port.CharAvailable());
+  EXPECT_THROW(port.CharAvailable(), errors::ECommNotOpen);
   port.SetAutoOpen(true);
   port.FlushInput();  // opens it
   EXPECT_TRUE(port.Open());

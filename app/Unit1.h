@@ -1,0 +1,158 @@
+// The main window: the front panel of the K4-18/3 multimeter.
+//
+// TForm1 holds the panel state (the instrument settings the window mirrors,
+// the cycle and mode flags, the command selector and the reply buffers),
+// the instrument protocol and the measurement cycle: a chain of one-shot
+// timers that sends a pending command (Ti_CMD), reads one measurement line
+// (Ti_Result), shows it (Ti_LCD) and reads again. Before the first command
+// the link start-up probes the line with '!' every 500 ms (Ti_Diag) until
+// the instrument answers '!', then sends the set-up command. The general
+// reset (N19Click) resets the instrument and runs the start-up again.
+//
+// The protocol: every character goes out alone and the window waits for
+// exactly one character back before the next (ReturnCharC; what was
+// received before the character went out does not count); a measurement
+// line is read by synchronising on LF and counting 7, 8 or 9 characters
+// (a space plus seven for frequency and period). Received bytes are the
+// instrument's 8-bit Cyrillic code page and are shown decoded.
+//
+// A silent instrument: each step of the cycle that reads (the command step
+// and the reading step) has kReplyLimit to finish. When it runs out the
+// step stops reading, the status strip shows "Нет связи" and the window
+// goes back to the link start-up (probing); the cycle resumes once the
+// instrument answers a probe. While a step waits, the window handles no
+// event, but the waiting thread sleeps between polls.
+//
+// Thread safety: the window's thread only; every handler runs there.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "comport/SioPort.h"
+#include "framework/Forms.h"
+
+namespace framework {
+class TLabel;
+class TTimer;
+}  // namespace framework
+
+namespace app {
+
+using comport::Word;
+
+// How long one step of the cycle may wait for the instrument in all. At
+// 300 baud (7E1: ten bits, 33 ms a character) the longest healthy step is
+// the reading: up to one instrument interval before the next line begins
+// (about a second at 5 1/2 digits), the rest of a line of up to 17
+// characters with its LF (0.57 s) and the 9 characters read (0.3 s), about
+// 1.9 s; the set-up command's 11 paced characters take 0.73 s. Three
+// seconds leave half as much again, and no longer than that does the
+// window stand still when the instrument has gone.
+inline constexpr std::chrono::milliseconds kReplyLimit{3000};
+// The pause between two polls of a waiting step: shorter than a character
+// at the fastest speed (1.04 ms at 9600 baud is the order), long enough to
+// leave the processor to others.
+inline constexpr unsigned kPollPauseMs = 1;
+
+// Raised by ReturnCharC when the running step's time is up.
+class ELinkSilent : public framework::Exception {
+ public:
+  ELinkSilent();
+};
+
+// Texts of the status strip.
+inline constexpr const char* kStatusSetup = "Настройка прибора";
+inline constexpr const char* kStatusNoLink = "Нет связи";
+inline constexpr const char* kStatusReset = "Сброс";
+inline constexpr const char* kStatusSetupDone =
+    "функция U=   диапазон измерения 2V   запуск внутренний";
+
+class TForm1 : public framework::TForm {
+ public:
+  TForm1();
+  static const framework::TClassInfo& StaticClassInfo();
+  const framework::TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+  // --- Controls of the layout -----------------------------------------
+  framework::TLabel* La_Data = nullptr;
+  framework::TLabel* La_Razmer = nullptr;
+  framework::TLabel* La_Forma = nullptr;
+  framework::TLabel* La_Stat = nullptr;
+  framework::TLabel* La_FlagDiap = nullptr;
+  std::array<framework::TLabel*, 12> LaRS{};
+  framework::TTimer* Ti_CMD = nullptr;
+  framework::TTimer* Ti_Result = nullptr;
+  framework::TTimer* Ti_LCD = nullptr;
+  framework::TTimer* Ti_Diag = nullptr;
+  framework::TTimer* Ti_Reset = nullptr;
+  comport::TSioComPort* SioComPort1 = nullptr;
+
+  // --- Panel state ----------------------------------------------------
+  // Instrument settings: the argument characters of their commands.
+  std::int32_t Rod = 'U';
+  std::int32_t Diap = '1';
+  std::int32_t Zapusk = '0';
+  std::int32_t AVP = '0';
+  std::int32_t Filtr = '0';
+  std::int32_t Zvuk = '1';
+  std::int32_t Razresh = '2';
+  std::int32_t KorPer = '0';
+  std::int32_t KorVnesh = '0';
+  std::int32_t Podsvetka = '1';
+  // Cycle and mode flags.
+  std::uint8_t FlagPerem = 0;
+  std::uint8_t FlagFT = 0;
+  std::uint8_t FlagSvyaz = 0;
+  std::uint8_t FlagSkipLCD = 0;
+  std::uint8_t FlagReset = 0;
+  std::uint8_t LineComplete = 0;
+  // Which command the next Ti_CMD tick sends; never cleared by the tick.
+  std::int32_t CMD_Num = 0;
+  // Reply and display buffers, in the instrument's code page.
+  char CharC = '\0';
+  char OutChar = '\0';
+  char TrigChar = '\0';
+  std::string DataStr;
+  std::array<std::string, 12> RS{};
+
+  // --- Operations -------------------------------------------------------
+  // Waits for one received character (at most until the running step's
+  // time is up; ELinkSilent then), keeps it in CharC and returns it.
+  char ReturnCharC();
+  // Sends the command chosen by CMD_Num, each character paced.
+  void Command();
+  // Reads one measurement line: normal layout / frequency and period.
+  void GetResult();
+  void GetResultFT();
+  // The instrument settings' defaults.
+  void InitCMD_ARR();
+  // The characters command selector `number` sends ("" for none).
+  std::string CommandText(std::int32_t number) const;
+
+  // --- Handlers ---------------------------------------------------------
+  void FormCreate(framework::TObject* Sender);
+  void SioComPort1Trigger(framework::TObject* CP, Word Msg, Word TriggerHandle, Word Data);
+  void Ti_CMDTimer(framework::TObject* Sender);
+  void Ti_ResultTimer(framework::TObject* Sender);
+  void Ti_LCDTimer(framework::TObject* Sender);
+  void Ti_DiagTimer(framework::TObject* Sender);
+  void Ti_ResetTimer(framework::TObject* Sender);
+  void N19Click(framework::TObject* Sender);
+
+ private:
+  void SendChar(char c);
+  void SyncToLine();
+  char ReadCell(int index);
+  void LinkStartUp(const char* status);
+  void LinkLost();
+  template <class Step>
+  bool RunTimedStep(Step step);
+
+  std::optional<std::chrono::steady_clock::time_point> stepDeadline_;
+};
+
+}  // namespace app
