@@ -405,12 +405,15 @@ DWORD PosixSerialBackend::OutputQueued() {
 
 void PosixSerialBackend::Run() {
   for (;;) {
+    // Every request (stop, writable, deadline, mask) is stored before the
+    // eventfd is written, and the eventfd is read before the requests are
+    // looked at here, so no request can be consumed unseen.
+    if (stopping_) return;
     pollfd fds[2] = {{fd_, static_cast<short>(POLLIN | (watchWritable_ ? POLLOUT : 0)), 0},
                      {wake_, POLLIN, 0}};
     const int timeout = PollTimeout();
     const int ready = poll(fds, 2, timeout);
     if (ready < 0 && errno == EINTR) continue;
-    if (stopping_) return;
     if (ready < 0) break;  // poll itself failed: treat the device as lost
     if (fds[1].revents & POLLIN) {
       std::uint64_t count = 0;
