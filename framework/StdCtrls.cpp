@@ -1,6 +1,7 @@
 #include "framework/StdCtrls.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
@@ -25,6 +26,7 @@ const TClassInfo& TLabel::StaticClassInfo() {
                            TAlignment::taLeftJustify, kAlignmentNames);
         p.Bool("Transparent", &TLabel::Transparent, &TLabel::SetTransparent, false);
         p.Bool("WordWrap", &TLabel::WordWrap, &TLabel::SetWordWrap, false);
+        p.Bool("AutoSize", &TLabel::AutoSize, &TLabel::SetAutoSize, false);
       });
   return info;
 }
@@ -34,7 +36,29 @@ TLabel::TLabel() { SetParentColor(true); }
 void TLabel::SetCaption(const std::string& value) {
   if (value == caption_) return;
   caption_ = value;
+  AdjustSize();
   Invalidate();
+}
+
+void TLabel::SetAutoSize(bool value) {
+  autoSize_ = value;
+  AdjustSize();
+}
+
+void TLabel::Loaded() {
+  TControl::Loaded();
+  AdjustSize();
+}
+
+void TLabel::FontChanged() {
+  TControl::FontChanged();
+  AdjustSize();
+}
+
+void TLabel::AdjustSize() {
+  if (!autoSize_ || IsLoading() || View() == nullptr || wordWrap_) return;
+  QFontMetrics metrics(detail::ToQFont(Font()));
+  SetBounds(Left(), Top(), metrics.horizontalAdvance(detail::ToQString(caption_)), metrics.height());
 }
 
 void TLabel::SetAlignment(TAlignment value) {

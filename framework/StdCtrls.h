@@ -16,7 +16,8 @@
 
 namespace framework {
 
-// Static text, drawn as plain text with every space kept.
+// Static text, drawn as plain text with every space kept. With AutoSize
+// the label takes the size of its caption (when a view can measure it).
 class TLabel : public TControl {
  public:
   TLabel();
@@ -31,12 +32,20 @@ class TLabel : public TControl {
   void SetTransparent(bool value);
   bool WordWrap() const { return wordWrap_; }
   void SetWordWrap(bool value);
+  bool AutoSize() const { return autoSize_; }
+  void SetAutoSize(bool value);
+
+  void Loaded() override;
 
  protected:
   QWidget* CreateView(QWidget* parentView) override;
+  void FontChanged() override;
 
  private:
+  void AdjustSize();
+
   std::string caption_;
+  bool autoSize_ = false;
   TAlignment alignment_ = TAlignment::taLeftJustify;
   bool transparent_ = false;
   bool wordWrap_ = false;

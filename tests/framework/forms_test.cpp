@@ -73,6 +73,13 @@ TEST_F(FormsTest, StoredOuterSizeGivesTheClientAreaUnderTheMenu) {
   EXPECT_EQ(status.Top(), 234);
   EXPECT_EQ(status.Width(), 618);
   EXPECT_EQ(status.Height(), 38);
+  // A label sized by its caption grows with it.
+  auto& stat = form->Component<TLabel>("La_Stat");
+  stat.SetAutoSize(true);
+  int shortWidth = stat.Width();
+  stat.SetCaption("Настройка прибора, ещё длиннее");
+  EXPECT_GT(stat.Width(), shortWidth);
+  EXPECT_GT(stat.Height(), 0);
   // The Qt view is the client area plus the menu bar.
   ASSERT_NE(form->View(), nullptr);
   EXPECT_EQ(form->View()->size(), QSize(618, 272 + 19));
