@@ -232,31 +232,32 @@ TSioLine* TSioCustomComPort::GetDispatcher() {
   return line_.get();
 }
 
-TSioLine& TSioCustomComPort::RequireDispatcher() {
+TSioLine* TSioCustomComPort::RequireDispatcher() {
   TSioLine* line = GetDispatcher();
-  if (line == nullptr) {
-    errors::CheckResult(this, errors::ecCommNotOpen);
-    // Only while loading does the check let the code through.
-    throw errors::ECommNotOpen::Create(errors::ecCommNotOpen);
-  }
-  return *line;
+  // While the component is being loaded the check lets the code through:
+  // the call then does nothing (the port opens when loading ends).
+  if (line == nullptr) errors::CheckResult(this, errors::ecCommNotOpen);
+  return line;
 }
 
 std::int32_t TSioCustomComPort::WriteBlock(const void* Block, Word Len) {
   if (openState_ == osClosing) return 0;
-  errors::CheckResult(this, RequireDispatcher().WriteBlock(Block, Len));
+  if (TSioLine* line = RequireDispatcher()) errors::CheckResult(this, line->WriteBlock(Block, Len));
   return 0;
 }
 
 bool TSioCustomComPort::CharAvailable() {
   if (openState_ == osClosing) return false;
-  return RequireDispatcher().CharAvailable();
+  TSioLine* line = RequireDispatcher();
+  return line != nullptr && line->CharAvailable();
 }
 
 char TSioCustomComPort::ReadChar() {
   if (openState_ == osClosing) return '\0';
+  TSioLine* line = RequireDispatcher();
+  if (line == nullptr) return '\0';
   char c = '\0';
-  const std::int32_t code = RequireDispatcher().ReadChar(c);
+  const std::int32_t code = line->ReadChar(c);
   if (code == 0) return c;
   errors::CheckResult(this, code);
   return '\0';
@@ -264,17 +265,17 @@ char TSioCustomComPort::ReadChar() {
 
 void TSioCustomComPort::ReadBlock(void* Block, Word Len) {
   if (openState_ == osClosing) return;
-  errors::CheckResult(this, RequireDispatcher().ReadBlock(Block, Len));
+  if (TSioLine* line = RequireDispatcher()) errors::CheckResult(this, line->ReadBlock(Block, Len));
 }
 
 void TSioCustomComPort::FlushInput() {
   if (openState_ == osClosing) return;
-  errors::CheckResult(this, RequireDispatcher().FlushInput());
+  if (TSioLine* line = RequireDispatcher()) errors::CheckResult(this, line->FlushInput());
 }
 
 void TSioCustomComPort::FlushOutput() {
   if (openState_ == osClosing) return;
-  errors::CheckResult(this, RequireDispatcher().FlushOutput());
+  if (TSioLine* line = RequireDispatcher()) errors::CheckResult(this, line->FlushOutput());
 }
 
 // --- Trigger delivery ----------------------------------------------------

@@ -140,7 +140,7 @@ class TSioCustomComPort : public TSioBaseComponent {
                                       platform::WPARAM wParam, platform::LPARAM lParam);
 
   TSioLine* GetDispatcher();
-  TSioLine& RequireDispatcher();
+  TSioLine* RequireDispatcher();
   TLineSettings LineSettings() const;
   void ApplyLineSettings();
   void FinishClose();

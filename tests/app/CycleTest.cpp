@@ -96,12 +96,14 @@ TEST_F(PanelCycle, ProbesUntilAnsweredThenSetsUpAndMeasures) {
                         static_cast<double>(watch->times.size() - 1);
   EXPECT_GT(period, 1.0);
   EXPECT_LT(period, 1.4);
+  RecordProperty("reading_period_ms", static_cast<int>(period * 1000));
   EXPECT_TRUE(form->La_Data->Visible());
 }
 
 TEST_F(PanelCycle, CommandsArePacedAndTheLastRequestWins) {
   Start();
   ASSERT_TRUE(ReachMeasuring());
+  RecordProperty("first_reading_ms", static_cast<int>(Seconds(watch->times.front() - started) * 1000));
   std::size_t mark = sim->Received().size();
   // Two requests before the command timer's tick: only the second is sent.
   form->AVP = '1';
