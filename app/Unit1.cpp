@@ -44,6 +44,8 @@ TForm1::TForm1() {
   BindHandler("Ti_DiagTimer", &TForm1::Ti_DiagTimer);
   BindHandler("Ti_ResetTimer", &TForm1::Ti_ResetTimer);
   BindHandler("N19Click", &TForm1::N19Click);
+  BindKeyHandlers();
+  BindServiceHandlers();
   LoadLayout("UNIT1");
   La_Data = &Component<TLabel>("La_Data");
   La_Razmer = &Component<TLabel>("La_Razmer");
@@ -58,6 +60,8 @@ TForm1::TForm1() {
   Ti_Diag = &Component<TTimer>("Ti_Diag");
   Ti_Reset = &Component<TTimer>("Ti_Reset");
   SioComPort1 = &Component<comport::TSioComPort>("SioComPort1");
+  FindKeyControls();
+  FindServiceControls();
 }
 
 // --- Protocol ----------------------------------------------------------------

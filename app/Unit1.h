@@ -16,6 +16,12 @@
 // (a space plus seven for frequency and period). Received bytes are the
 // instrument's 8-bit Cyrillic code page and are shown decoded.
 //
+// The keys and menus (Unit1Keys.cpp) only change the panel state, keep the
+// menu marks in step, rebuild the status line (StatusBar) and pick a
+// command (CMD_Num) for the next Ti_CMD tick; the port and speed items
+// reopen the port. The hidden service panel Pa_Otl (Unit1Service.cpp)
+// sends single raw codes, flushes, and reads one line into its cells.
+//
 // A silent instrument: each step of the cycle that reads (the command step
 // and the reading step) has kReplyLimit to finish. When it runs out the
 // step stops reading, the status strip shows "Нет связи" and the window
@@ -36,7 +42,9 @@
 #include "framework/Forms.h"
 
 namespace framework {
+class TEdit;
 class TLabel;
+class TMenuItem;
 class TTimer;
 }  // namespace framework
 
@@ -70,6 +78,8 @@ inline constexpr const char* kStatusNoLink = "Нет связи";
 inline constexpr const char* kStatusReset = "Сброс";
 inline constexpr const char* kStatusSetupDone =
     "функция U=   диапазон измерения 2V   запуск внутренний";
+// The three parts of the status line StatusBar builds are joined by this.
+inline constexpr const char* kStatusGap = "   ";
 
 class TForm1 : public framework::TForm {
  public:
@@ -90,6 +100,42 @@ class TForm1 : public framework::TForm {
   framework::TTimer* Ti_Diag = nullptr;
   framework::TTimer* Ti_Reset = nullptr;
   comport::TSioComPort* SioComPort1 = nullptr;
+  // Menu items whose marks the handlers set.
+  framework::TMenuItem* N_G0 = nullptr;
+  framework::TMenuItem* N_G1 = nullptr;
+  framework::TMenuItem* N_I = nullptr;
+  framework::TMenuItem* N_J = nullptr;
+  framework::TMenuItem* N_V = nullptr;
+  framework::TMenuItem* N_U = nullptr;
+  framework::TMenuItem* N_R = nullptr;
+  framework::TMenuItem* N_Z = nullptr;
+  framework::TMenuItem* N_F = nullptr;
+  framework::TMenuItem* N_T = nullptr;
+  framework::TMenuItem* N_H0 = nullptr;
+  framework::TMenuItem* N_H1 = nullptr;
+  framework::TMenuItem* N_H2 = nullptr;
+  framework::TMenuItem* N_N = nullptr;
+  framework::TMenuItem* N_W = nullptr;
+  framework::TMenuItem* N_A = nullptr;
+  framework::TMenuItem* N_K = nullptr;
+  framework::TMenuItem* N_L = nullptr;
+  framework::TMenuItem* N_S = nullptr;
+  framework::TMenuItem* N_Q = nullptr;
+  framework::TMenuItem* Com11 = nullptr;
+  framework::TMenuItem* Com21 = nullptr;
+  framework::TMenuItem* N3001 = nullptr;
+  framework::TMenuItem* N6001 = nullptr;
+  framework::TMenuItem* N12001 = nullptr;
+  framework::TMenuItem* N24001 = nullptr;
+  framework::TMenuItem* N48001 = nullptr;
+  framework::TMenuItem* N96001 = nullptr;
+  // The service panel's fields that its buttons read or write.
+  framework::TEdit* Ed_Rod = nullptr;
+  framework::TEdit* Ed_Diap = nullptr;
+  framework::TEdit* Ed_ClearBuf = nullptr;
+  framework::TEdit* Ed_EndStr = nullptr;
+  framework::TLabel* La_Bufer = nullptr;
+  framework::TLabel* La_Count = nullptr;
 
   // --- Panel state ----------------------------------------------------
   // Instrument settings: the argument characters of their commands.
@@ -118,6 +164,14 @@ class TForm1 : public framework::TForm {
   char TrigChar = '\0';
   std::string DataStr;
   std::array<std::string, 12> RS{};
+  // Status-line pieces kept between StatusBar calls: function, range and
+  // trigger text.
+  std::string StatRod;
+  std::string StatDiap;
+  std::string StatZapusk;
+  // Characters sent with the service panel's Go and CR buttons since the
+  // last clear.
+  std::uint32_t CountBufer = 0;
 
   // --- Operations -------------------------------------------------------
   // Waits for one received character (at most until the running step's
@@ -132,6 +186,12 @@ class TForm1 : public framework::TForm {
   void InitCMD_ARR();
   // The characters command selector `number` sends ("" for none).
   std::string CommandText(std::int32_t number) const;
+  // Brings Diap into the ranges the function Rod allows: 'U', 'V', 'Z'
+  // '0'..'4' ('5', '6' become '0'), 'R' any, 'I', 'J' '1', 'F', 'T' '0'.
+  void ExtractDiap();
+  // Rebuilds the status line (and the unit and AC/DC labels) from Rod,
+  // Diap, Zapusk and the auto-ranging mark.
+  void StatusBar();
 
   // --- Handlers ---------------------------------------------------------
   void FormCreate(framework::TObject* Sender);
@@ -142,8 +202,73 @@ class TForm1 : public framework::TForm {
   void Ti_DiagTimer(framework::TObject* Sender);
   void Ti_ResetTimer(framework::TObject* Sender);
   void N19Click(framework::TObject* Sender);
+  // Function keys and the function menu.
+  void Bu_UClick(framework::TObject* Sender);
+  void Bu_IClick(framework::TObject* Sender);
+  void Bu_RodAddClick(framework::TObject* Sender);
+  void Bu_RClick(framework::TObject* Sender);
+  void ButtonFTClick(framework::TObject* Sender);
+  void N_IClick(framework::TObject* Sender);
+  void N_JClick(framework::TObject* Sender);
+  void N_UClick(framework::TObject* Sender);
+  void N_VClick(framework::TObject* Sender);
+  void N_RClick(framework::TObject* Sender);
+  void N_ZClick(framework::TObject* Sender);
+  void N_FClick(framework::TObject* Sender);
+  void N_TClick(framework::TObject* Sender);
+  // Range and mode keys and the "Режим" menu.
+  void Bu_LeftClick(framework::TObject* Sender);
+  void Bu_RightClick(framework::TObject* Sender);
+  void N2Click(framework::TObject* Sender);
+  void N3Click(framework::TObject* Sender);
+  void Bu_UpClick(framework::TObject* Sender);
+  void N_AClick(framework::TObject* Sender);
+  void Bu_Kor0Click(framework::TObject* Sender);
+  void N_QClick(framework::TObject* Sender);
+  void Bu_RazreshClick(framework::TObject* Sender);
+  void N_H0Click(framework::TObject* Sender);
+  void N_H1Click(framework::TObject* Sender);
+  void N_H2Click(framework::TObject* Sender);
+  void N_NClick(framework::TObject* Sender);
+  void N_WClick(framework::TObject* Sender);
+  void N_KClick(framework::TObject* Sender);
+  void N_LClick(framework::TObject* Sender);
+  void N_SClick(framework::TObject* Sender);
+  void N_G0Click(framework::TObject* Sender);
+  // "Интерфейс": port and line speed; each reopens the port (a failure
+  // raises the port's exception after the mark has moved).
+  void Com11Click(framework::TObject* Sender);
+  void Com21Click(framework::TObject* Sender);
+  void N3001Click(framework::TObject* Sender);
+  void N6001Click(framework::TObject* Sender);
+  void N12001Click(framework::TObject* Sender);
+  void N24001Click(framework::TObject* Sender);
+  void N48001Click(framework::TObject* Sender);
+  void N96001Click(framework::TObject* Sender);
+  // The service panel. A code field that holds no integer raises
+  // EConvertError and nothing is sent.
+  void Button2Click(framework::TObject* Sender);
+  void Button3Click(framework::TObject* Sender);
+  void Bu_CRClick(framework::TObject* Sender);
+  void Bu_ClearBufClick(framework::TObject* Sender);
+  void Bu_ResetClick(framework::TObject* Sender);
+  void Button14Click(framework::TObject* Sender);
+  // Reads one measurement line into the cells and the display; the whole
+  // read has kReplyLimit, after which ELinkSilent goes to the default
+  // handler and the cycle is left alone.
+  void Bu_PriemClick(framework::TObject* Sender);
 
  private:
+  void BindKeyHandlers();
+  void FindKeyControls();
+  void BindServiceHandlers();
+  void FindServiceControls();
+  // Key and menu steps shared by several handlers.
+  void ShowChange();
+  void Send(std::int32_t number);
+  void StepRange(int step);
+  void ReopenPort(framework::TMenuItem* item, Word comNumber, std::int32_t baud);
+  void SendCode(const framework::TEdit* edit);
   void SendChar(char c);
   void SyncToLine();
   char ReadCell(int index);

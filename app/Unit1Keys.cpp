@@ -1,0 +1,495 @@
+// The panel keys, the main menu and the status line of the main window.
+//
+// Every handler changes the panel state, sets the menu marks itself (a
+// click never checks an item) and asks the measurement cycle to send one
+// command at the next Ti_CMD tick; the command's characters go out there.
+#include <string_view>
+
+#include "app/Unit1.h"
+#include "framework/ExtCtrls.h"
+#include "framework/Menus.h"
+#include "framework/StdCtrls.h"
+
+namespace app {
+
+namespace {
+
+using framework::TMenuItem;
+using framework::TObject;
+
+// Unchecks a checked item, checks an unchecked one; returns the new mark.
+bool Toggle(TMenuItem* item) {
+  item->SetChecked(!item->Checked());
+  return item->Checked();
+}
+
+std::int32_t Flag(bool on) { return on ? '1' : '0'; }
+
+bool IsVoltage(std::int32_t rod) { return rod == 'U' || rod == 'V'; }
+bool IsCurrent(std::int32_t rod) { return rod == 'I' || rod == 'J'; }
+bool IsResistance(std::int32_t rod) { return rod == 'R' || rod == 'Z'; }
+bool IsCounter(std::int32_t rod) { return rod == 'F' || rod == 'T'; }
+
+// The highest range digit of each function with more than one range: the
+// range keys refuse a step past it.
+std::int32_t TopRange(std::int32_t rod) { return rod == 'R' ? '6' : '4'; }
+
+struct FunctionText {
+  std::int32_t rod;
+  const char* stat;
+  const char* forma;  // the AC/DC sign
+  const char* unit;   // null: the range decides
+};
+
+constexpr FunctionText kFunctionTexts[] = {
+    {'U', "функция U=", "=", nullptr},      {'V', "функция U~", "~", nullptr},
+    {'I', "функция I=", "=", nullptr},      {'J', "функция I~", "~", nullptr},
+    {'R', "функция R", " ", nullptr},       {'Z', "функция Z", " ", nullptr},
+    {'F', "измерение F", " ", "Hz"},        {'T', "измерение T", " ", "мкс"},
+};
+
+struct RangeText {
+  const char* stat;
+  const char* unit;  // null: the unit label keeps its text
+};
+
+// In "mV", "V", "Hz" and "Mом" the letters m, V, H, z and M are Latin; in
+// "А", "мкс", "ом", "ком" and "Гом" every letter is Cyrillic, as the
+// instrument's own scale marks are written.
+constexpr RangeText kVoltageRanges[] = {
+    {"диапазон 200mV", "mV"}, {"диапазон 2V", "V"},     {"диапазон 20V", "V"},
+    {"диапазон 200V", "V"},   {"диапазон 1000V", "V"},
+};
+constexpr RangeText kResistanceRanges[] = {
+    {"диапазон 200ом", "ом"},   {"диапазон 2ком", "ком"}, {"диапазон 20ком", "ком"},
+    {"диапазон 200ком", "ком"}, {"диапазон 2Mом", "Mом"}, {"диапазон 20Mом", "Mом"},
+    {"диапазон 2Гом", "Гом"},
+};
+constexpr RangeText kCurrentRange = {"диапазон 2А", "А"};
+constexpr RangeText kCounterRange = {"              ", nullptr};
+
+// The range text of Diap for Rod, or null when the pair has none.
+const RangeText* FindRangeText(std::int32_t rod, std::int32_t diap) {
+  const int index = diap - '0';
+  if (IsVoltage(rod) && index >= 0 && index < 5) return &kVoltageRanges[index];
+  if (IsResistance(rod) && index >= 0 && index < 7) return &kResistanceRanges[index];
+  if (IsCurrent(rod) && diap == '1') return &kCurrentRange;
+  if (IsCounter(rod) && diap == '0') return &kCounterRange;
+  return nullptr;
+}
+
+}  // namespace
+
+void TForm1::BindKeyHandlers() {
+  BindHandler("Bu_UClick", &TForm1::Bu_UClick);
+  BindHandler("Bu_IClick", &TForm1::Bu_IClick);
+  BindHandler("Bu_RodAddClick", &TForm1::Bu_RodAddClick);
+  BindHandler("Bu_RClick", &TForm1::Bu_RClick);
+  BindHandler("ButtonFTClick", &TForm1::ButtonFTClick);
+  BindHandler("N_IClick", &TForm1::N_IClick);
+  BindHandler("N_JClick", &TForm1::N_JClick);
+  BindHandler("N_UClick", &TForm1::N_UClick);
+  BindHandler("N_VClick", &TForm1::N_VClick);
+  BindHandler("N_RClick", &TForm1::N_RClick);
+  BindHandler("N_ZClick", &TForm1::N_ZClick);
+  BindHandler("N_FClick", &TForm1::N_FClick);
+  BindHandler("N_TClick", &TForm1::N_TClick);
+  BindHandler("Bu_LeftClick", &TForm1::Bu_LeftClick);
+  BindHandler("Bu_RightClick", &TForm1::Bu_RightClick);
+  BindHandler("N2Click", &TForm1::N2Click);
+  BindHandler("N3Click", &TForm1::N3Click);
+  BindHandler("Bu_UpClick", &TForm1::Bu_UpClick);
+  BindHandler("N_AClick", &TForm1::N_AClick);
+  BindHandler("Bu_Kor0Click", &TForm1::Bu_Kor0Click);
+  BindHandler("N_QClick", &TForm1::N_QClick);
+  BindHandler("Bu_RazreshClick", &TForm1::Bu_RazreshClick);
+  BindHandler("N_H0Click", &TForm1::N_H0Click);
+  BindHandler("N_H1Click", &TForm1::N_H1Click);
+  BindHandler("N_H2Click", &TForm1::N_H2Click);
+  BindHandler("N_NClick", &TForm1::N_NClick);
+  BindHandler("N_WClick", &TForm1::N_WClick);
+  BindHandler("N_KClick", &TForm1::N_KClick);
+  BindHandler("N_LClick", &TForm1::N_LClick);
+  BindHandler("N_SClick", &TForm1::N_SClick);
+  BindHandler("N_G0Click", &TForm1::N_G0Click);
+  BindHandler("Com11Click", &TForm1::Com11Click);
+  BindHandler("Com21Click", &TForm1::Com21Click);
+  BindHandler("N3001Click", &TForm1::N3001Click);
+  BindHandler("N6001Click", &TForm1::N6001Click);
+  BindHandler("N12001Click", &TForm1::N12001Click);
+  BindHandler("N24001Click", &TForm1::N24001Click);
+  BindHandler("N48001Click", &TForm1::N48001Click);
+  BindHandler("N96001Click", &TForm1::N96001Click);
+}
+
+void TForm1::FindKeyControls() {
+  struct Slot {
+    framework::TMenuItem** field;
+    std::string_view name;
+  };
+  const Slot items[] = {
+      {&N_G0, "N_G0"},     {&N_G1, "N_G1"},     {&N_I, "N_I"},       {&N_J, "N_J"},
+      {&N_V, "N_V"},       {&N_U, "N_U"},       {&N_R, "N_R"},       {&N_Z, "N_Z"},
+      {&N_F, "N_F"},       {&N_T, "N_T"},       {&N_H0, "N_H0"},     {&N_H1, "N_H1"},
+      {&N_H2, "N_H2"},     {&N_N, "N_N"},       {&N_W, "N_W"},       {&N_A, "N_A"},
+      {&N_K, "N_K"},       {&N_L, "N_L"},       {&N_S, "N_S"},       {&N_Q, "N_Q"},
+      {&Com11, "Com11"},   {&Com21, "Com21"},   {&N3001, "N3001"},   {&N6001, "N6001"},
+      {&N12001, "N12001"}, {&N24001, "N24001"}, {&N48001, "N48001"}, {&N96001, "N96001"},
+  };
+  for (const Slot& slot : items) *slot.field = &Component<TMenuItem>(slot.name);
+}
+
+// --- Shared steps -------------------------------------------------------------
+
+// A function or range change: the display stays blank until the second
+// reading after it, the first one may still belong to the old setting.
+void TForm1::ShowChange() {
+  La_Data->SetVisible(false);
+  FlagSkipLCD = 1;
+}
+
+void TForm1::Send(std::int32_t number) {
+  CMD_Num = number;
+  Ti_CMD->SetEnabled(true);
+}
+
+void TForm1::ExtractDiap() {
+  if (Rod == 'U' || Rod == 'V' || Rod == 'Z') {
+    if (Diap == '5' || Diap == '6') Diap = '0';
+  } else if (IsCurrent(Rod)) {
+    Diap = '1';
+  } else if (IsCounter(Rod)) {
+    Diap = '0';
+  }
+}
+
+void TForm1::StatusBar() {
+  for (const FunctionText& f : kFunctionTexts) {
+    if (f.rod != Rod) continue;
+    StatRod = f.stat;
+    La_Forma->SetCaption(f.forma);
+    if (f.unit != nullptr) La_Razmer->SetCaption(f.unit);
+  }
+  if (N_A->Checked()) {
+    // The instrument picks the range itself; the unit shown stays.
+    StatDiap = "АВП";
+  } else if (const RangeText* range = FindRangeText(Rod, Diap)) {
+    StatDiap = range->stat;
+    if (range->unit != nullptr) La_Razmer->SetCaption(range->unit);
+  }
+  if (Zapusk == '0') StatZapusk = "запуск внутренний";
+  La_Stat->SetCaption(StatRod + kStatusGap + StatDiap + kStatusGap + StatZapusk);
+}
+
+// --- Function keys and menu -----------------------------------------------------
+
+void TForm1::Bu_UClick(TObject*) {
+  // From frequency or period the voltage comes back on its top range, the
+  // safe one for whatever is connected.
+  if (FlagFT) Diap = '4';
+  FlagFT = 0;
+  ShowChange();
+  if (!FlagPerem) {
+    Rod = 'U';
+    N_U->SetChecked(true);
+  } else {
+    Rod = 'V';
+    N_V->SetChecked(true);
+  }
+  ExtractDiap();
+  StatusBar();
+  Send(1);
+}
+
+void TForm1::Bu_IClick(TObject*) {
+  FlagFT = 0;
+  ShowChange();
+  if (!FlagPerem) {
+    Rod = 'I';
+    N_I->SetChecked(true);
+  } else {
+    Rod = 'J';
+    N_J->SetChecked(true);
+  }
+  Diap = '1';
+  StatusBar();
+  Send(1);
+}
+
+void TForm1::Bu_RodAddClick(TObject*) {
+  if (FlagFT) return;
+  ShowChange();
+  if (!FlagPerem) {
+    FlagPerem = 1;
+    if (Rod == 'U') {
+      Rod = 'V';
+      N_V->SetChecked(true);
+    } else if (Rod == 'I') {
+      Rod = 'J';
+      N_J->SetChecked(true);
+    }
+  } else {
+    FlagPerem = 0;
+    if (Rod == 'V') {
+      Rod = 'U';
+      N_U->SetChecked(true);
+    } else if (Rod == 'J') {
+      Rod = 'I';
+      N_I->SetChecked(true);
+    }
+  }
+  ExtractDiap();
+  StatusBar();
+  Send(1);
+}
+
+void TForm1::Bu_RClick(TObject*) {
+  FlagFT = 0;
+  ShowChange();
+  if (Rod == 'R') {
+    Rod = 'Z';
+    N_Z->SetChecked(true);
+  } else {
+    Rod = 'R';
+    N_R->SetChecked(true);
+  }
+  ExtractDiap();
+  StatusBar();
+  Send(1);
+}
+
+void TForm1::ButtonFTClick(TObject*) {
+  FlagFT = 1;
+  ShowChange();
+  if (Rod == 'F') {
+    Rod = 'T';
+    N_T->SetChecked(true);
+  } else {
+    Rod = 'F';
+    N_F->SetChecked(true);
+  }
+  Diap = '0';
+  StatusBar();
+  Send(1);
+}
+
+void TForm1::N_IClick(TObject*) {
+  FlagFT = 0;
+  ShowChange();
+  N_I->SetChecked(true);
+  FlagPerem = 0;
+  Rod = 'I';
+  Diap = '1';
+  StatusBar();
+  Send(1);
+}
+
+void TForm1::N_JClick(TObject*) {
+  FlagFT = 0;
+  ShowChange();
+  N_J->SetChecked(true);
+  FlagPerem = 1;
+  Rod = 'J';
+  Diap = '1';
+  StatusBar();
+  Send(1);
+}
+
+void TForm1::N_UClick(TObject*) {
+  if (FlagFT) Diap = '4';
+  FlagFT = 0;
+  ShowChange();
+  N_U->SetChecked(true);
+  FlagPerem = 0;
+  Rod = 'U';
+  ExtractDiap();
+  StatusBar();
+  Send(1);
+}
+
+void TForm1::N_VClick(TObject*) {
+  if (FlagFT) Diap = '4';
+  FlagFT = 0;
+  ShowChange();
+  N_V->SetChecked(true);
+  FlagPerem = 1;
+  Rod = 'V';
+  ExtractDiap();
+  StatusBar();
+  Send(1);
+}
+
+void TForm1::N_RClick(TObject*) {
+  FlagFT = 0;
+  ShowChange();
+  N_R->SetChecked(true);
+  FlagPerem = 0;
+  Rod = 'R';
+  StatusBar();
+  Send(1);
+}
+
+void TForm1::N_ZClick(TObject*) {
+  FlagFT = 0;
+  ShowChange();
+  N_Z->SetChecked(true);
+  FlagPerem = 0;
+  Rod = 'Z';
+  ExtractDiap();
+  StatusBar();
+  Send(1);
+}
+
+void TForm1::N_FClick(TObject*) {
+  FlagFT = 1;
+  ShowChange();
+  N_F->SetChecked(true);
+  Rod = 'F';
+  Diap = '0';
+  StatusBar();
+  Send(1);
+}
+
+void TForm1::N_TClick(TObject*) {
+  FlagFT = 1;
+  ShowChange();
+  N_T->SetChecked(true);
+  Rod = 'T';
+  Diap = '0';
+  StatusBar();
+  Send(1);
+}
+
+// --- Range and modes ---------------------------------------------------------
+
+// One range down (-1) or up (+1). Current, frequency and period have a
+// single range; elsewhere the step stops at the function's ends. A refused
+// step changes nothing and sends nothing.
+void TForm1::StepRange(int step) {
+  if (IsCurrent(Rod) || IsCounter(Rod)) return;
+  const std::int32_t candidate = Diap + step;
+  if (candidate < '0' || candidate > TopRange(Rod)) return;
+  Diap = candidate;
+  ShowChange();
+  StatusBar();
+  Send(1);
+}
+
+void TForm1::Bu_LeftClick(TObject*) { StepRange(-1); }
+void TForm1::Bu_RightClick(TObject*) { StepRange(+1); }
+void TForm1::N2Click(TObject* sender) { Bu_RightClick(sender); }
+void TForm1::N3Click(TObject* sender) { Bu_LeftClick(sender); }
+
+void TForm1::Bu_UpClick(TObject*) {
+  AVP = Flag(Toggle(N_A));
+  StatusBar();
+  Send(4);
+}
+
+void TForm1::N_AClick(TObject* sender) { Bu_UpClick(sender); }
+
+void TForm1::Bu_Kor0Click(TObject*) {
+  // The instrument corrects the zero of DC and resistance measurements only.
+  if (Rod != 'U' && Rod != 'I' && Rod != 'R' && Rod != 'Z') return;
+  KorVnesh = Flag(Toggle(N_Q));
+  StatusBar();
+  Send(12);
+}
+
+void TForm1::N_QClick(TObject* sender) { Bu_Kor0Click(sender); }
+
+void TForm1::Bu_RazreshClick(TObject*) {
+  if (Razresh == '0') {
+    Razresh = '1';
+    N_H1->SetChecked(true);
+  } else if (Razresh == '1') {
+    Razresh = '2';
+    N_H2->SetChecked(true);
+  } else {
+    Razresh = '0';
+    N_H0->SetChecked(true);
+  }
+  Send(7);
+}
+
+void TForm1::N_H0Click(TObject*) {
+  N_H0->SetChecked(true);
+  Razresh = '0';
+  Send(7);
+}
+
+void TForm1::N_H1Click(TObject*) {
+  N_H1->SetChecked(true);
+  Razresh = '1';
+  Send(7);
+}
+
+void TForm1::N_H2Click(TObject*) {
+  N_H2->SetChecked(true);
+  Razresh = '2';
+  Send(7);
+}
+
+void TForm1::N_NClick(TObject*) {
+  KorPer = Flag(Toggle(N_N));
+  StatusBar();
+  Send(8);
+}
+
+void TForm1::N_WClick(TObject*) {
+  Filtr = Flag(Toggle(N_W));
+  StatusBar();
+  Send(5);
+}
+
+void TForm1::N_KClick(TObject*) {
+  // The mark only remembers the request: the instrument takes "K0" as "run
+  // the calibration now" and has no other argument.
+  Toggle(N_K);
+  StatusBar();
+  Send(11);
+}
+
+void TForm1::N_LClick(TObject*) {
+  Podsvetka = Flag(Toggle(N_L));
+  Send(13);
+}
+
+void TForm1::N_SClick(TObject*) {
+  Zvuk = Flag(Toggle(N_S));
+  Send(6);
+}
+
+void TForm1::N_G0Click(TObject*) {
+  // No skipped reading here: the function and range stay, so the next
+  // reading may be shown.
+  La_Data->SetVisible(false);
+  N_G0->SetChecked(true);
+  Zapusk = '0';
+  StatusBar();
+  Send(3);
+}
+
+// --- Interface menu -------------------------------------------------------------
+
+// Settings of the port apply at an open, so the port is closed, set and
+// opened again. An open that fails raises here, after the mark has moved:
+// the menu then shows what the user asked for, the port stays closed.
+void TForm1::ReopenPort(TMenuItem* item, Word comNumber, std::int32_t baud) {
+  item->SetChecked(true);
+  SioComPort1->SetOpen(false);
+  if (comNumber != 0) SioComPort1->SetComNumber(comNumber);
+  if (baud != 0) SioComPort1->SetBaud(baud);
+  SioComPort1->SetOpen(true);
+}
+
+void TForm1::Com11Click(TObject*) { ReopenPort(Com11, 1, 0); }
+void TForm1::Com21Click(TObject*) { ReopenPort(Com21, 2, 0); }
+void TForm1::N3001Click(TObject*) { ReopenPort(N3001, 0, 300); }
+void TForm1::N6001Click(TObject*) { ReopenPort(N6001, 0, 600); }
+void TForm1::N12001Click(TObject*) { ReopenPort(N12001, 0, 1200); }
+void TForm1::N24001Click(TObject*) { ReopenPort(N24001, 0, 2400); }
+void TForm1::N48001Click(TObject*) { ReopenPort(N48001, 0, 4800); }
+void TForm1::N96001Click(TObject*) { ReopenPort(N96001, 0, 9600); }
+
+}  // namespace app
