@@ -168,9 +168,10 @@ void TForm::CreateFormView() {
     return accept;
   };
   window->onResize = [this](int width, int height) {
-    // The user resized the window: the outer size follows.
+    // The user resized the window: the outer size follows. The Qt window
+    // holds the menu bar already, so only the frame and caption are added.
     if (destroying_ || !Visible()) return;
-    SetBounds(Left(), Top(), width + 2 * FrameWidth(), height + MenuHeight() + CaptionHeight() + 2 * FrameWidth());
+    SetBounds(Left(), Top(), width + 2 * FrameWidth(), height + CaptionHeight() + 2 * FrameWidth());
   };
   auto* client = new detail::PaintedWidget(window);
   client->paint = [this, client](QPainter& painter) { painter.fillRect(client->rect(), detail::ToQColor(Color())); };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QImage>
 #include <QMenuBar>
 #include <QPushButton>
@@ -84,6 +85,12 @@ TEST_F(FormsTest, StoredOuterSizeGivesTheClientAreaUnderTheMenu) {
   ASSERT_NE(form->View(), nullptr);
   EXPECT_EQ(form->View()->size(), QSize(618, 272 + 19));
   EXPECT_EQ(form->ClientView()->geometry(), QRect(0, 19, 618, 272));
+  // Shown, the window's own resize notice must not grow it.
+  form->SetVisible(true);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form->Height(), 318);
+  EXPECT_EQ(form->View()->size(), QSize(618, 272 + 19));
+  form->SetVisible(false);
   // A dialog's stored client size sets the outer size from its frame.
   TForm dialog;
   dialog.SetBorderStyle(TFormBorderStyle::bsDialog);
