@@ -7,6 +7,7 @@
 #include "framework/Application.h"
 #include "framework/Properties.h"
 #include "framework/SysUtils.h"
+#include "platform/com_names.h"
 #include "platform/thread.h"
 
 namespace comport {
@@ -172,7 +173,14 @@ void TSioCustomComPort::OpenPort() {
   try {
     std::int32_t code = line_->OpenLine(framework::Format("\\\\.\\COM%d", comNumber_).substr(0, 12),
                                         LineSettings(), inSize_, outSize_);
-    if (code == -5) code = errors::ecAlreadyOpen;
+    if (code == -5) {
+      // The system reports a port held elsewhere and a port the user may
+      // not open alike; the message names both causes.
+      auto failure = errors::EAlreadyOpen::Create(errors::ecAlreadyOpen);
+      failure.SetMessage(failure.Message() + "\n" +
+                         std::string(platform::OpenFailureHint(platform::ERROR_ACCESS_DENIED)));
+      throw failure;
+    }
     if (code == -2 || code == -3) code = errors::ecBadId;
     if (code != 0) errors::CheckResult(false, code);
     openState_ = osOpen;
