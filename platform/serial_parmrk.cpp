@@ -1,9 +1,23 @@
 #include "platform/serial_parmrk.h"
 
+#include <cstring>
+
 namespace platform {
 
 void ParmrkDecoder::Feed(std::span<const BYTE> raw, DecodedInput& out) {
-  for (BYTE byte : raw) {
+  std::size_t i = 0;
+  while (i < raw.size()) {
+    if (state_ == State::kPlain) {
+      // Runs without an escape are copied whole; only FF starts a sequence.
+      const BYTE* run = raw.data() + i;
+      const void* ff = std::memchr(run, 0xFF, raw.size() - i);
+      const std::size_t length =
+          ff ? static_cast<std::size_t>(static_cast<const BYTE*>(ff) - run) : raw.size() - i;
+      out.bytes.insert(out.bytes.end(), run, run + length);
+      i += length;
+      if (i == raw.size()) break;
+    }
+    const BYTE byte = raw[i++];
     switch (state_) {
       case State::kPlain:
         if (byte == 0xFF) {

@@ -1,6 +1,7 @@
 #include "platform/serial_port.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/last_error.h"
 #include "platform/serial.h"
@@ -393,6 +394,18 @@ void SerialPort::DeliverInput(std::span<const BYTE> bytes, std::span<const std::
   const std::size_t before = input_.size();
   DWORD events = 0;
   std::size_t nextMark = 0;
+  if (marked.empty() && (dcb_.Flags & DCB_fNull) == 0) {
+    // Nothing to replace or drop: the bytes go in as one block.
+    const std::size_t room = inputCapacity_ - std::min(inputCapacity_, input_.size());
+    const std::size_t take = std::min(room, bytes.size());
+    if (take < bytes.size()) lineErrors |= CE_RXOVER;
+    input_.insert(input_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
+    if (take > 0) events |= EV_RXCHAR;
+    if (take > 0 && std::memchr(bytes.data(), static_cast<BYTE>(dcb_.EvtChar), take) != nullptr) {
+      events |= EV_RXFLAG;
+    }
+    bytes = {};
+  }
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const bool isMarked = nextMark < marked.size() && marked[nextMark] == i;
     if (isMarked) ++nextMark;
