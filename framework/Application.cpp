@@ -1,6 +1,7 @@
 #include "framework/Application.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QMessageBox>
 #include <QStyleFactory>
 #include <cstdio>
@@ -17,11 +18,39 @@ namespace {
 // A platform message queue's wake hook may still be running on another
 // thread after it was removed; it reaches the event loop only through this
 // record, whose context Shutdown clears under the mutex.
+//
+// The hook posts a bare QEvent: nothing of ours is handed through Qt's
+// queue, whose locking the thread checker cannot see, so the only state
+// shared with the posting threads is this record under its mutex.
 struct Waker {
   std::mutex mutex;  // guards context; taken by the posting threads and Shutdown
   QObject* context = nullptr;
   std::atomic<bool> posted{false};
-  std::function<void()> drain;  // set once before the hook is installed
+  QEvent::Type eventType = QEvent::None;  // set once before the hook is installed
+
+  void Post() {
+    std::lock_guard lock(mutex);
+    if (context == nullptr || posted.exchange(true)) return;
+    QCoreApplication::postEvent(context, new QEvent(eventType));
+  }
+};
+
+// Lives on the main thread and drains the platform queue when a wake
+// event reaches it.
+class DrainReceiver : public QObject {
+ public:
+  DrainReceiver(QEvent::Type type, std::function<void()> drain)
+      : type_(type), drain_(std::move(drain)) {}
+
+  bool event(QEvent* event) override {
+    if (event->type() != type_) return QObject::event(event);
+    drain_();
+    return true;
+  }
+
+ private:
+  QEvent::Type type_;
+  std::function<void()> drain_;
 };
 
 std::shared_ptr<Waker>& TheWaker() {
@@ -75,25 +104,17 @@ void TApplication::Initialize() {
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
   }
   QApplication::setQuitOnLastWindowClosed(false);
-  drainContext_ = std::make_unique<QObject>();
   auto waker = std::make_shared<Waker>();
+  waker->eventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+  drainContext_ = std::make_unique<DrainReceiver>(waker->eventType, [this] { DrainPlatformQueue(); });
   waker->context = drainContext_.get();
-  waker->drain = [this] { DrainPlatformQueue(); };
   TheWaker() = waker;
-  platform::SetQueueWakeHook(mainThreadId_, [waker] {
-    std::lock_guard lock(waker->mutex);
-    if (waker->context == nullptr || waker->posted.exchange(true)) return;
-    QMetaObject::invokeMethod(waker->context, waker->drain, Qt::QueuedConnection);
-  });
+  platform::SetQueueWakeHook(mainThreadId_, [waker] { waker->Post(); });
   PostDrain();
 }
 
 void TApplication::PostDrain() {
-  auto waker = TheWaker();
-  if (!waker) return;
-  std::lock_guard lock(waker->mutex);
-  if (waker->context == nullptr || waker->posted.exchange(true)) return;
-  QMetaObject::invokeMethod(waker->context, waker->drain, Qt::QueuedConnection);
+  if (auto waker = TheWaker()) waker->Post();
 }
 
 void TApplication::DrainPlatformQueue() {

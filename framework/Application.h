@@ -98,7 +98,6 @@ class TApplication : public TComponent {
   std::string lastExceptionText_;
   std::unique_ptr<QApplication> qtApp_;
   std::unique_ptr<QObject> drainContext_;
-  std::atomic<bool> drainPosted_{false};
   unsigned mainThreadId_ = 0;
 };
 
