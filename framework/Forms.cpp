@@ -2,6 +2,7 @@
 
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPixmap>
@@ -12,6 +13,7 @@
 #include "framework/Layout.h"
 #include "framework/Menus.h"
 #include "framework/QtBridge.h"
+#include "platform/resources.h"
 
 namespace framework {
 
@@ -42,6 +44,7 @@ const TClassInfo& TForm::StaticClassInfo() {
                           {"poDesigned", "poDefault", "poDefaultPosOnly", "poDefaultSizeOnly",
                            "poScreenCenter", "poDesktopCenter", "poMainFormCenter", "poOwnerFormCenter"});
         p.Reference<TMainMenu>("Menu", &TForm::Menu, &TForm::SetMenu);
+        p.Str("Icon", &TForm::Icon, &TForm::SetIcon, "");
         p.Int("ClientWidth", &TForm::ClientWidth, &TForm::SetClientWidth, 0).NeverStored();
         p.Int("ClientHeight", &TForm::ClientHeight, &TForm::SetClientHeight, 0).NeverStored();
         p.Event<void(TObject*)>("OnCreate", &TForm::OnCreate);
@@ -75,6 +78,29 @@ void TForm::LoadLayoutText(std::string_view text, std::string_view source) {
 void TForm::SetCaption(const std::string& value) {
   caption_ = value;
   UpdateView();
+}
+
+namespace {
+
+// The icon's image; a null pixmap when there is no GUI to decode it with.
+QPixmap IconImage(const std::string& name) {
+  auto data = platform::FindEmbeddedResource(name, "ICON");
+  if (!data) throw EComponentError("No icon resource named '" + name + "'");
+  QPixmap image;
+  if (!detail::HasGui()) return image;
+  if (!image.loadFromData(reinterpret_cast<const uchar*>(data->data()),
+                          static_cast<uint>(data->size())))
+    throw EComponentError("Icon resource '" + name + "' is not an image");
+  return image;
+}
+
+}  // namespace
+
+void TForm::SetIcon(const std::string& value) {
+  QPixmap image;
+  if (!value.empty()) image = IconImage(value);
+  icon_ = value;
+  if (QWidget* window = View()) window->setWindowIcon(image.isNull() ? QIcon() : QIcon(image));
 }
 
 void TForm::SetBorderStyle(TFormBorderStyle value) {
@@ -185,6 +211,7 @@ void TForm::CreateFormView() {
                      [this, key] { ClickDefault(key == Qt::Key_Escape); });
   }
   SetViewWidget(window);
+  if (!icon_.empty()) window->setWindowIcon(QIcon(IconImage(icon_)));
   if (menu_ != nullptr) menu_->AttachBar(menuBar_);
   UpdateView();
 }

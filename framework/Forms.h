@@ -79,6 +79,11 @@ class TForm : public TWinControl {
   void SetPosition(TPosition value) { position_ = value; }
   TMainMenu* Menu() const { return menu_; }
   void SetMenu(TMainMenu* value);
+  // The window icon: the name of an embedded image resource of type ICON
+  // (PNG), or empty for the system's default. A name with no such resource,
+  // or one that is not an image, raises EComponentError.
+  const std::string& Icon() const { return icon_; }
+  void SetIcon(const std::string& value);
 
   int ClientWidth() const override;
   int ClientHeight() const override;
@@ -125,6 +130,7 @@ class TForm : public TWinControl {
   void ClickDefault(bool cancel);
 
   std::string caption_;
+  std::string icon_;
   TFormBorderStyle borderStyle_ = TFormBorderStyle::bsSizeable;
   TBorderIcons borderIcons_{TBorderIcon::biSystemMenu, TBorderIcon::biMinimize, TBorderIcon::biMaximize};
   TPosition position_ = TPosition::poDesigned;

@@ -206,8 +206,17 @@ TEST_F(FormsTest, DemoFormRendersItsCyrillicTextToPng) {
     for (int y = 19 + 234 + 8; y < 19 + 234 + 21; ++y)
       if (image.pixelColor(x, y).lightness() > 128) textDrawn = true;
   EXPECT_TRUE(textDrawn);
-  std::error_code ignored;
-  std::filesystem::copy_file(out, "/tmp/demo_form.png", std::filesystem::copy_options::overwrite_existing, ignored);
+}
+
+TEST_F(FormsTest, IconComesFromAnEmbeddedImage) {
+  TForm form;
+  form.SetIcon("TESMAR");
+  ASSERT_NE(form.View(), nullptr);
+  EXPECT_FALSE(form.View()->windowIcon().isNull());
+  EXPECT_THROW(form.SetIcon("NO_SUCH_ICON"), EComponentError);
+  EXPECT_EQ(form.Icon(), "TESMAR");
+  form.SetIcon("");
+  EXPECT_TRUE(form.View()->windowIcon().isNull());
 }
 
 }  // namespace
