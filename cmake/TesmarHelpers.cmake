@@ -27,6 +27,10 @@ function(tesmar_test name)
   add_executable(${name} ${sources})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock Threads::Threads)
+  # A folder whose tests need set-up of the whole program has a main.cpp.
+  if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TESMAR_SOURCE_DIR=${PROJECT_SOURCE_DIR}" TIMEOUT 120)
 endfunction()
