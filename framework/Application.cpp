@@ -19,11 +19,14 @@ namespace {
 // thread after it was removed; it reaches the event loop only through this
 // record, whose context Shutdown clears under the mutex.
 //
-// The hook posts a bare QEvent: nothing of ours is handed through Qt's
-// queue, whose locking the thread checker cannot see, so the only state
-// shared with the posting threads is this record under its mutex.
+// The hook posts a bare QEvent, made under the mutex. Qt's queue hands it
+// to the main thread under a lock of Qt's own, which the thread checker
+// cannot see; the receiver takes the same mutex before it looks at the
+// event, so the hand-over is ordered in a way every tool can see.
 struct Waker {
-  std::mutex mutex;  // guards context; taken by the posting threads and Shutdown
+  // Guards context and the making of wake events; taken by the posting
+  // threads, the receiver and Shutdown.
+  std::mutex mutex;
   QObject* context = nullptr;
   std::atomic<bool> posted{false};
   QEvent::Type eventType = QEvent::None;  // set once before the hook is installed
@@ -39,17 +42,18 @@ struct Waker {
 // event reaches it.
 class DrainReceiver : public QObject {
  public:
-  DrainReceiver(QEvent::Type type, std::function<void()> drain)
-      : type_(type), drain_(std::move(drain)) {}
+  DrainReceiver(std::shared_ptr<Waker> waker, std::function<void()> drain)
+      : waker_(std::move(waker)), drain_(std::move(drain)) {}
 
   bool event(QEvent* event) override {
-    if (event->type() != type_) return QObject::event(event);
+    { std::lock_guard lock(waker_->mutex); }
+    if (event->type() != waker_->eventType) return QObject::event(event);
     drain_();
     return true;
   }
 
  private:
-  QEvent::Type type_;
+  std::shared_ptr<Waker> waker_;
   std::function<void()> drain_;
 };
 
@@ -106,7 +110,7 @@ void TApplication::Initialize() {
   QApplication::setQuitOnLastWindowClosed(false);
   auto waker = std::make_shared<Waker>();
   waker->eventType = static_cast<QEvent::Type>(QEvent::registerEventType());
-  drainContext_ = std::make_unique<DrainReceiver>(waker->eventType, [this] { DrainPlatformQueue(); });
+  drainContext_ = std::make_unique<DrainReceiver>(waker, [this] { DrainPlatformQueue(); });
   waker->context = drainContext_.get();
   TheWaker() = waker;
   platform::SetQueueWakeHook(mainThreadId_, [waker] { waker->Post(); });
