@@ -17,6 +17,7 @@
 #include "framework/ExtCtrls.h"
 #include "framework/StdCtrls.h"
 #include "platform/serial_fake.h"
+#include "tests/support/ExceptionRecorder.h"
 #include "tools/k4sim/Simulator.h"
 
 namespace tesmar::test {
@@ -63,17 +64,7 @@ class FakeCom1 {
   std::shared_ptr<platform::FakeSerialDevice> device_;
 };
 
-// Keeps the texts of the exceptions the application handles.
-class ExceptionRecorder {
- public:
-  ExceptionRecorder() {
-    framework::Application->OnException = [this](framework::TObject*, const std::exception& e) {
-      texts.push_back(framework::ExceptionText(e));
-    };
-  }
-  ~ExceptionRecorder() { framework::Application->OnException = nullptr; }
-  std::vector<std::string> texts;
-};
+using ::test::ExceptionRecorder;
 
 // Records when the display step ran, then runs it.
 class DisplayWatch {

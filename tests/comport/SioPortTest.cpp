@@ -14,6 +14,7 @@
 #include "framework/Application.h"
 #include "framework/Layout.h"
 #include "platform/serial_fake.h"
+#include "tests/support/ExceptionRecorder.h"
 #include "tools/k4sim/Simulator.h"
 
 namespace {
@@ -47,16 +48,7 @@ std::unique_ptr<TSioComPort> MakePort(int number) {
   return port;
 }
 
-class ExceptionRecorder {
- public:
-  ExceptionRecorder() {
-    framework::Application->OnException = [this](framework::TObject*, const std::exception& e) {
-      texts.push_back(framework::ExceptionText(e));
-    };
-  }
-  ~ExceptionRecorder() { framework::Application->OnException = nullptr; }
-  std::vector<std::string> texts;
-};
+using ::test::ExceptionRecorder;
 
 TEST(SioComPort, DefaultsAndStoredSettingsReachTheDeviceAtOpen) {
   FakePort fake(41);

@@ -8,6 +8,7 @@
 
 #include "framework/Application.h"
 #include "framework/Properties.h"
+#include "tests/support/ExceptionRecorder.h"
 
 namespace framework::test {
 
@@ -29,17 +30,6 @@ inline void PumpFor(std::chrono::milliseconds period) {
 }
 
 // Keeps the exceptions the application handles, instead of printing them.
-class ExceptionCatcher {
- public:
-  ExceptionCatcher() {
-    Application->OnException = [this](TObject* sender, const std::exception& e) {
-      senders.push_back(sender);
-      texts.push_back(ExceptionText(e));
-    };
-  }
-  ~ExceptionCatcher() { Application->OnException = nullptr; }
-  std::vector<TObject*> senders;
-  std::vector<std::string> texts;
-};
+using ExceptionCatcher = ::test::ExceptionRecorder;
 
 }  // namespace framework::test
