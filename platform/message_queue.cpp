@@ -172,13 +172,15 @@ bool HandleOneSentMessage(MessageQueue& queue) {
   {
     std::lock_guard lock(SyncMutex());
     message->result = result;
-    message->error = error;
     message->state = SentState::kDone;
     nobodyListens = message->senderGone;
+    // A waiting sender takes the exception over whole: it is then the
+    // last to hold it, so the exception dies on the thread that read it.
+    if (!nobodyListens) message->error = std::move(error);
     message->NotifyLocked();
   }
-  // The sender takes the exception back when it still waits; otherwise it
-  // must not vanish, so it leaves through the owner's retrieving call.
+  // With the sender gone the exception must not vanish, so it leaves
+  // through the owner's retrieving call.
   if (error && nobodyListens) std::rethrow_exception(error);
   return true;
 }

@@ -311,7 +311,7 @@ LRESULT SendMessageTimeoutA(HWND handle, UINT message, WPARAM wParam, LPARAM lPa
     SetLastError(ERROR_TIMEOUT);
     return 0;
   }
-  std::exception_ptr error = sent->error;
+  std::exception_ptr error = std::move(sent->error);
   LRESULT answer = sent->result;
   lock.unlock();
   if (error) std::rethrow_exception(error);

@@ -205,7 +205,7 @@ void Synchronize(const std::function<void()>& call) {
   std::unique_lock lock(detail::SyncMutex());
   if (sent->state != detail::SentState::kDone)
     throw std::runtime_error("Synchronize: the main thread has ended");
-  std::exception_ptr error = sent->error;
+  std::exception_ptr error = std::move(sent->error);
   lock.unlock();
   if (error) std::rethrow_exception(error);
 }
