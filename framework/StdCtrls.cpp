@@ -219,17 +219,25 @@ TComboBox::TComboBox() {
 
 void TComboBox::SetItems(const std::vector<std::string>& value) {
   items_ = value;
+  itemHints_.assign(items_.size(), std::string());
   if (itemIndex_ >= static_cast<int>(items_.size())) itemIndex_ = -1;
   UpdateView();
 }
 
-void TComboBox::AddItem(const std::string& item) {
+void TComboBox::AddItem(const std::string& item, const std::string& hint) {
   items_.push_back(item);
+  itemHints_.push_back(hint);
   UpdateView();
+}
+
+std::string TComboBox::ItemHint(int index) const {
+  if (index < 0 || index >= static_cast<int>(itemHints_.size())) return {};
+  return itemHints_[static_cast<std::size_t>(index)];
 }
 
 void TComboBox::ClearItems() {
   items_.clear();
+  itemHints_.clear();
   itemIndex_ = -1;
   UpdateView();
 }
@@ -271,6 +279,8 @@ void TComboBox::UpdateView() {
     combo->clear();
     combo->addItems(list);
   }
+  for (int i = 0; i < combo->count(); ++i)
+    combo->setItemData(i, detail::ToQString(ItemHint(i)), Qt::ToolTipRole);
   combo->setCurrentIndex(itemIndex_);
 }
 

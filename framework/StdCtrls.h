@@ -130,8 +130,12 @@ class TComboBox : public TWinControl {
 
   const std::vector<std::string>& Items() const { return items_; }
   void SetItems(const std::vector<std::string>& value);
-  void AddItem(const std::string& item);
+  // Adds an entry; `hint` is shown when the pointer rests on it in the
+  // open list (empty: no hint).
+  void AddItem(const std::string& item, const std::string& hint = {});
   void ClearItems();
+  // The hint of entry `index`, or "" (no hint, or no such entry).
+  std::string ItemHint(int index) const;
   // -1 (nothing selected) or the index of an entry; a value outside the
   // list selects nothing.
   int ItemIndex() const { return itemIndex_; }
@@ -153,6 +157,7 @@ class TComboBox : public TWinControl {
   void UserSelected(int index);
 
   std::vector<std::string> items_;
+  std::vector<std::string> itemHints_;  // one per entry of items_
   int itemIndex_ = -1;
   int itemHeight_ = 13;
 };

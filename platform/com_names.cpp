@@ -88,6 +88,28 @@ std::optional<fs::path> ResolveComDevice(int number) {
   return devices[static_cast<std::size_t>(number - 1)];
 }
 
+std::string DescribeComDevice(int number, const fs::path& byIdFolder) {
+  std::optional<fs::path> device = ResolveComDevice(number);
+  if (!device) return {};
+  std::error_code error;
+  if (!fs::exists(*device, error)) {
+    // A dangling link: the name it holds tells the user what is missing.
+    const fs::path named = fs::read_symlink(*device, error);
+    return error ? device->string() : named.string();
+  }
+  const fs::path target = fs::canonical(*device, error);
+  if (error) return device->string();
+  std::string text = target.string();
+  for (fs::directory_iterator it(byIdFolder, error), end; !error && it != end; it.increment(error)) {
+    std::error_code same;
+    if (fs::equivalent(it->path(), target, same) && !same) {
+      text += " (" + it->path().filename().string() + ")";
+      break;
+    }
+  }
+  return text;
+}
+
 std::string_view OpenFailureHint(DWORD error) {
   if (error == ERROR_ACCESS_DENIED) {
     return "The port is in use by another program, or this user may not open serial ports: "

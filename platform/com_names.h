@@ -17,6 +17,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -40,6 +41,15 @@ std::vector<std::filesystem::path> AutomaticComDevices(
 // The device behind COMn, or nothing when no link names it and the
 // automatic numbering has fewer than n devices.
 std::optional<std::filesystem::path> ResolveComDevice(int number);
+
+// What to show a person about the device behind COMn: the device the name
+// finally leads to, followed by the adapter's stable name in parentheses
+// when a link in `byIdFolder` leads to the same device, for example
+// "/dev/ttyUSB0 (usb-FTDI_FT232R_USB_UART_A1234567-if00-port0)". Empty when
+// COMn resolves to nothing. A dangling link is described by the path it
+// names.
+std::string DescribeComDevice(int number,
+                              const std::filesystem::path& byIdFolder = "/dev/serial/by-id");
 
 // A line to show the user beside the system text of a failed open, or an
 // empty view. For ERROR_ACCESS_DENIED it explains the two causes on Linux:

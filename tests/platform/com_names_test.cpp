@@ -53,6 +53,27 @@ TEST(ComNames, AutomaticNumberingStopsAtTheFirstGapOfEachKind) {
   EXPECT_TRUE(AutomaticComDevices(scratch.Root() / "missing").empty());
 }
 
+TEST(ComNames, DescriptionNamesTheDeviceAndTheAdaptersStableName) {
+  testing::TempConfigHome config;
+  const fs::path dev = config.Root() / "dev";
+  const fs::path byId = dev / "serial" / "by-id";
+  fs::create_directories(byId);
+  std::ofstream(dev / "ttyUSB0").put('\n');
+  std::ofstream(dev / "ttyS0").put('\n');
+  fs::create_symlink("../../ttyUSB0", byId / "usb-FTDI_FT232R_USB_UART_A1-if00-port0");
+  config.Link(5, (dev / "ttyUSB0").string());
+  config.Link(6, (byId / "usb-FTDI_FT232R_USB_UART_A1-if00-port0").string());
+  config.Link(7, (dev / "ttyS0").string());
+  config.Link(8, "/no/such/device");
+  const std::string usb = (dev / "ttyUSB0").string() + " (usb-FTDI_FT232R_USB_UART_A1-if00-port0)";
+  EXPECT_EQ(DescribeComDevice(5, byId), usb);
+  EXPECT_EQ(DescribeComDevice(6, byId), usb) << "linked by its stable name";
+  EXPECT_EQ(DescribeComDevice(7, byId), (dev / "ttyS0").string()) << "no adapter name";
+  EXPECT_EQ(DescribeComDevice(8, byId), "/no/such/device");
+  EXPECT_EQ(DescribeComDevice(7, config.Root() / "missing"), (dev / "ttyS0").string());
+  EXPECT_EQ(DescribeComDevice(0, byId), "");
+}
+
 TEST(ComNames, AccessDeniedHintNamesTheDialoutGroup) {
   EXPECT_NE(OpenFailureHint(ERROR_ACCESS_DENIED).find("dialout"), std::string_view::npos);
   EXPECT_TRUE(OpenFailureHint(ERROR_FILE_NOT_FOUND).empty());
