@@ -34,7 +34,9 @@ const framework::TClassInfo& TForm1::StaticClassInfo() {
   return info;
 }
 
-TForm1::TForm1() {
+TForm1::TForm1() : TForm1(TPortDiagnostics{}) {}
+
+TForm1::TForm1(const TPortDiagnostics& diagnostics) {
   comport::RegisterComponents();
   BindHandler("FormCreate", &TForm1::FormCreate);
   BindHandler("SioComPort1Trigger", &TForm1::SioComPort1Trigger);
@@ -60,8 +62,30 @@ TForm1::TForm1() {
   Ti_Diag = &Component<TTimer>("Ti_Diag");
   Ti_Reset = &Component<TTimer>("Ti_Reset");
   SioComPort1 = &Component<comport::TSioComPort>("SioComPort1");
+  StartDiagnostics(diagnostics);
   FindKeyControls();
   FindServiceControls();
+}
+
+void TForm1::StartDiagnostics(const TPortDiagnostics& diagnostics) {
+  // The largest rings: a session being diagnosed may run for hours, and its
+  // beginning (the probes and the set-up) matters most. A port that failed
+  // to open stores the wish; the recording starts with the open that
+  // succeeds.
+  try {
+    if (diagnostics.traceFile) {
+      SioComPort1->SetTraceName(*diagnostics.traceFile);
+      SioComPort1->SetTraceSize(comport::kMaxTraceSize);
+      SioComPort1->SetTracing(comport::TTraceLogState::tlOn);
+    }
+    if (diagnostics.logFile) {
+      SioComPort1->SetLogName(*diagnostics.logFile);
+      SioComPort1->SetLogSize(comport::kMaxLogSize);
+      SioComPort1->SetLogging(comport::TTraceLogState::tlOn);
+    }
+  } catch (...) {
+    framework::Application->HandleException(this);
+  }
 }
 
 // --- Protocol ----------------------------------------------------------------

@@ -38,6 +38,7 @@
 #include <optional>
 #include <string>
 
+#include "app/CommandLine.h"
 #include "comport/SioPort.h"
 #include "framework/Forms.h"
 
@@ -84,6 +85,10 @@ inline constexpr const char* kStatusGap = "   ";
 class TForm1 : public framework::TForm {
  public:
   TForm1();
+  // The window with the port's trace or dispatch log switched on as soon as
+  // its layout is loaded (before the link start-up), written to the given
+  // files when the port closes.
+  explicit TForm1(const TPortDiagnostics& diagnostics);
   static const framework::TClassInfo& StaticClassInfo();
   const framework::TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
@@ -260,6 +265,7 @@ class TForm1 : public framework::TForm {
 
  private:
   void BindKeyHandlers();
+  void StartDiagnostics(const TPortDiagnostics& diagnostics);
   void FindKeyControls();
   void BindServiceHandlers();
   void FindServiceControls();

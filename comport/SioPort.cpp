@@ -1,63 +1,78 @@
 #include "comport/SioPort.h"
 
-#include <mutex>
-
-#include "errors/SioCodes.h"
+#include "comport/SioSelCom.h"
+#include "device/SioWin32.h"
 #include "errors/SioExcept.h"
 #include "framework/Application.h"
-#include "framework/Properties.h"
 #include "framework/SysUtils.h"
 #include "platform/com_names.h"
-#include "platform/thread.h"
 
 namespace comport {
 
 namespace {
 
-using namespace platform;
+using dispatcher::TSioBaseDispatcher;
 
-// The line's number in the high word of its messages. One line per
-// component, and the component is found through its window, so the number
-// only tells this component's messages from stray ones.
-constexpr std::uint16_t kLineHandle = 1;
+// The system's own open failures, as OpenLine passes them on (negated).
+constexpr std::int32_t kOpenFileNotFound = -static_cast<std::int32_t>(platform::ERROR_FILE_NOT_FOUND);
+constexpr std::int32_t kOpenPathNotFound = -static_cast<std::int32_t>(platform::ERROR_PATH_NOT_FOUND);
+constexpr std::int32_t kOpenAccessDenied = -static_cast<std::int32_t>(platform::ERROR_ACCESS_DENIED);
 
-void RegisterWindowClass(WNDPROC procedure) {
-  static std::once_flag registered;
-  std::call_once(registered, [procedure] {
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = procedure;
-    windowClass.cbWndExtra = sizeof(LONG_PTR);
-    windowClass.lpszClassName = kComWindowClass;
-    // A class of that name registered earlier stays; the result is not
-    // needed (a missing window only means no trigger events).
-    RegisterClassA(&windowClass);
-  });
-}
+// Bits of OpenLine's option byte.
+constexpr std::uint8_t kOpenDtr = 0x01;
+constexpr std::uint8_t kOpenRts = 0x02;
+constexpr std::uint8_t kOpenDtrHandshake = 0x10;
+constexpr std::uint8_t kOpenRtsHandshake = 0x20;
+
+// The longest device name OpenLine is given.
+constexpr std::size_t kDeviceNameLimit = 12;
 
 std::string ShortString(const std::string& value) { return value.substr(0, 255); }
 
-bool IsTriggerMessage(UINT msg) {
-  return msg == MsgTriggerAvail || msg == MsgTriggerData || msg == MsgTriggerTimer ||
-         msg == MsgTriggerStatus || msg == MsgFinishClose;
+// The open failure the user sees for a device held elsewhere: on Linux the
+// system says the same for a port the user may not open, so the message
+// names both causes.
+[[noreturn]] void RaiseAlreadyOpen() {
+  std::string text = errors::ErrorText(static_cast<std::int16_t>(-errors::ecAlreadyOpen));
+  const std::string_view hint = platform::OpenFailureHint(platform::ERROR_ACCESS_DENIED);
+  if (!hint.empty()) text += "\n" + std::string(hint);
+  throw errors::EAlreadyOpen(errors::ecAlreadyOpen, std::move(text));
 }
 
 }  // namespace
 
-// --- Construction --------------------------------------------------------
+// --- Construction ----------------------------------------------------------
 
 TSioCustomComPort::TSioCustomComPort() = default;
 
 TSioCustomComPort::~TSioCustomComPort() {
-  if (openState_ == osOpen) {
-    open_ = false;
-    openState_ = osClosing;
+  // A component being destroyed raises no event: a close below may handle
+  // messages, and the handlers' owner may be half gone already.
+  ClearEvents();
+  // A destructor cannot raise: a failing dump at close is reported like any
+  // other failure of the window's thread.
+  try {
+    if (delivery_ != nullptr) {
+      DestroyWhileDelivering();
+    } else {
+      if (openState_ == osOpen) ClosePort();
+      // A deferred close still waiting in the queue is completed now; its
+      // message dies with the window.
+      if (openState_ == osClosing) CompleteClose();
+    }
+  } catch (...) {
+    framework::Application->HandleException(this);
   }
-  // A close still pending in the window's queue is finished here, so no
-  // message or line is left that refers to this component.
-  if (openState_ == osClosing) FinishClose();
+  if (triggersSaved_) TSioBaseDispatcher::DiscardSavedTriggers(savedTriggers_);
 }
 
-// --- Settings ------------------------------------------------------------
+// --- Port and line settings ------------------------------------------------
+
+void TSioCustomComPort::SetDeviceLayer(TDeviceLayer value) {
+  if (openState_ != osClosed || value != TDeviceLayer::dlWin32) return;
+  deviceLayer_ = value;
+  DeviceLayerChanged();
+}
 
 void TSioCustomComPort::SetComNumber(Word value) {
   if (value == comNumber_) return;
@@ -65,23 +80,25 @@ void TSioCustomComPort::SetComNumber(Word value) {
     comNumber_ = value;
     return;
   }
+  dispatcher::TSavedTriggers triggers;
+  dispatcher_->SaveTriggers(triggers);
+  const TTraceLogState tracing = tracing_;
+  const TTraceLogState logging = logging_;
   SetOpen(false);
   comNumber_ = value;
+  SetTracing(tracing);
+  SetLogging(logging);
   SetOpen(true);
-}
-
-TLineSettings TSioCustomComPort::LineSettings() const {
-  TLineSettings settings;
-  settings.baud = baud_;
-  settings.parity = static_cast<std::uint8_t>(parity_);
-  settings.dataBits = static_cast<std::uint8_t>(dataBits_ & 0xFF);
-  settings.stopBits = static_cast<std::uint8_t>(stopBits_ & 0xFF);
-  return settings;
+  if (dispatcher_) dispatcher_->RestoreTriggers(triggers);
+  TSioBaseDispatcher::DiscardSavedTriggers(triggers);
 }
 
 void TSioCustomComPort::ApplyLineSettings() {
-  if (openState_ != osOpen || !line_) return;
-  errors::CheckResult(this, line_->SetLineSettings(LineSettings()));
+  if (openState_ != osOpen) return;
+  errors::CheckResult(this, dispatcher_->SetLineSettings(
+                                static_cast<platform::DWORD>(baud_), static_cast<platform::BYTE>(parity_),
+                                static_cast<platform::BYTE>(dataBits_ & 0xFF),
+                                static_cast<platform::BYTE>(stopBits_ & 0xFF)));
 }
 
 void TSioCustomComPort::SetBaud(std::int32_t value) {
@@ -104,31 +121,79 @@ void TSioCustomComPort::SetStopBits(Word value) {
   ApplyLineSettings();
 }
 
+void TSioCustomComPort::ApplyQueueSizes() {
+  // The queues were sized at open; a refused resize leaves them as they are.
+  if (openState_ == osOpen) dispatcher_->SetQueueSizes(inSize_, outSize_);
+}
+
 void TSioCustomComPort::SetInSize(Word value) {
   inSize_ = value;
-  if (openState_ == osOpen && line_) line_->SetQueueSizes(inSize_, outSize_);
+  ApplyQueueSizes();
 }
 
 void TSioCustomComPort::SetOutSize(Word value) {
   outSize_ = value;
-  if (openState_ == osOpen && line_) line_->SetQueueSizes(inSize_, outSize_);
+  ApplyQueueSizes();
+}
+
+void TSioCustomComPort::SetDTR(bool value) {
+  if (value == dtr_ && !reapplyAll_) return;
+  if (openState_ != osOpen) {
+    dtr_ = value;
+    return;
+  }
+  if (errors::CheckResult(this, dispatcher_->SetDtrLine(value ? 1 : 0)) == 0) dtr_ = value;
+}
+
+void TSioCustomComPort::SetRTS(bool value) {
+  if (value == rts_ && !reapplyAll_) return;
+  if (openState_ != osOpen) {
+    rts_ = value;
+    return;
+  }
+  if (errors::CheckResult(this, dispatcher_->SetRtsLine(value ? 1 : 0)) == 0) rts_ = value;
+}
+
+void TSioCustomComPort::SetUseMSRShadow(bool) {}
+
+void TSioCustomComPort::SetUseEventWord(bool value) {
+  if (value == useEventWord_ && !reapplyAll_) return;
+  useEventWord_ = value;
+  if (openState_ != osOpen) return;
+  if (value)
+    dispatcher_->SetOptionBits(dispatcher::OptionUseEventWord);
+  else
+    dispatcher_->ClearOptionBits(dispatcher::OptionUseEventWord);
+}
+
+void TSioCustomComPort::SetRS485Mode(bool value) {
+  if (value == rs485Mode_ && !reapplyAll_) return;
+  rs485Mode_ = value;
+  if (openState_ == osOpen) dispatcher_->SetRs485(value);
+  if (!value) return;
+  THWFlowOptionSet options = hwFlowOptions_;
+  options.Exclude(THWFlowOptions::hwfUseRTS).Exclude(THWFlowOptions::hwfRequireCTS);
+  SetHWFlowOptions(options);
+  SetRTS(false);
+}
+
+void TSioCustomComPort::SetAvailThreshold(Word value) {
+  if (value == availThreshold_ && !reapplyAll_) return;
+  availThreshold_ = value;
+  if (openState_ == osOpen) dispatcher_->SetAvailLength(value);
+}
+
+void TSioCustomComPort::SetWorkerPriorityBoost(std::uint8_t value) {
+  if (value == workerPriorityBoost_ && !reapplyAll_) return;
+  workerPriorityBoost_ = value;
+  if (openState_ == osOpen) dispatcher_->SetThreadBoost(value);
 }
 
 void TSioCustomComPort::SetTraceName(const std::string& value) { traceName_ = ShortString(value); }
 
 void TSioCustomComPort::SetLogName(const std::string& value) { logName_ = ShortString(value); }
 
-void TSioCustomComPort::SetOnTrigger(TTriggerEvent value) {
-  onTrigger_ = std::move(value);
-  UpdateHandlerState();
-}
-
-void TSioCustomComPort::UpdateHandlerState() {
-  if (openState_ != osOpen || !line_) return;
-  line_->SetListening(static_cast<bool>(onTrigger_));
-}
-
-// --- Open and close ------------------------------------------------------
+// --- Open and close ----------------------------------------------------------
 
 void TSioCustomComPort::SetOpen(bool value) {
   if (value == open_) return;
@@ -137,13 +202,12 @@ void TSioCustomComPort::SetOpen(bool value) {
     if (value) openAfterLoad_ = true;
     return;
   }
-  if (value) {
-    if (openState_ == osClosed)
-      OpenPort();
-    else
-      reopenPending_ = true;
-  } else {
+  if (!value) {
     ClosePort();
+  } else if (openState_ == osClosed) {
+    OpenPort();
+  } else {
+    reopenPending_ = true;
   }
 }
 
@@ -162,202 +226,228 @@ void TSioCustomComPort::Loaded() {
 }
 
 void TSioCustomComPort::ValidatePort() {
-  // The port selection dialog is not part of this program yet: with no
-  // number there is nothing to offer, so both cases end the same way.
-  if (comNumber_ == 0) throw errors::ENoPortSelected::Create(errors::ecNoPortSelected);
+  if (comNumber_ != 0) return;
+  if (!promptForPort_) throw errors::ENoPortSelected::Create(errors::ecNoPortSelected);
+  struct DialogScope {
+    TComSelectForm* form;
+    ~DialogScope() { framework::Application->DestroyComponent(form); }
+  } dialog{framework::NewComponent<TComSelectForm>(*framework::Application)};
+  const int number = dialog.form->ShowModal() == framework::mrOk ? dialog.form->SelectedPortNumber() : 0;
+  // An empty list selects nothing: OK then means no port, as Cancel does.
+  if (number <= 0) throw errors::ENoPortSelected::Create(errors::ecNoPortSelected);
+  SetComNumber(static_cast<Word>(number));
+}
+
+void TSioCustomComPort::CreateDispatcher() {
+  if (deviceLayer_ != TDeviceLayer::dlWin32) errors::CheckResult(this, errors::ecNullApi);
+  dispatcher_ = std::make_unique<device::TSioWin32Dispatcher>(this);
+}
+
+std::int32_t TSioCustomComPort::OpenDevice() {
+  std::uint8_t options = 0;
+  if (dtr_) options |= kOpenDtr;
+  if (rts_) options |= kOpenRts;
+  if (hwFlowOptions_.Contains(THWFlowOptions::hwfUseDTR)) options |= kOpenDtrHandshake;
+  if (hwFlowOptions_.Contains(THWFlowOptions::hwfUseRTS)) options |= kOpenRtsHandshake;
+  const std::string name = framework::Format("\\\\.\\COM%d", comNumber_).substr(0, kDeviceNameLimit);
+  return dispatcher_->OpenLine(name.c_str(), static_cast<platform::DWORD>(baud_),
+                               static_cast<platform::BYTE>(parity_),
+                               static_cast<platform::BYTE>(dataBits_ & 0xFF),
+                               static_cast<platform::BYTE>(stopBits_ & 0xFF), inSize_, outSize_,
+                               options);
 }
 
 void TSioCustomComPort::OpenPort() {
-  ValidatePort();
-  line_ = std::make_unique<TSioLine>(kLineHandle);
+  if (tapiMode_ != TTapiMode::tmOn) ValidatePort();
+  CreateDispatcher();
   try {
-    std::int32_t code = line_->OpenLine(framework::Format("\\\\.\\COM%d", comNumber_).substr(0, 12),
-                                        LineSettings(), inSize_, outSize_);
-    if (code == -5) {
-      // The system reports a port held elsewhere and a port the user may
-      // not open alike; the message names both causes.
-      auto failure = errors::EAlreadyOpen::Create(errors::ecAlreadyOpen);
-      failure.SetMessage(failure.Message() + "\n" +
-                         std::string(platform::OpenFailureHint(platform::ERROR_ACCESS_DENIED)));
-      throw failure;
-    }
-    if (code == -2 || code == -3) code = errors::ecBadId;
+    // Nothing supplies a telephony device handle here.
+    if (tapiMode_ == TTapiMode::tmOn) errors::CheckResult(false, errors::ecNotOpenedByTapi);
+    std::int32_t code = OpenDevice();
+    if (code == kOpenAccessDenied) RaiseAlreadyOpen();
+    if (code == kOpenFileNotFound || code == kOpenPathNotFound) code = errors::ecBadId;
     if (code != 0) errors::CheckResult(false, code);
     openState_ = osOpen;
     UpdateHandlerState();
+    ReapplySettings();
     open_ = true;
     SetupNotifyWindow(true);
+    if (triggersSaved_) {
+      triggersSaved_ = false;
+      dispatcher_->RestoreTriggers(savedTriggers_);
+      TSioBaseDispatcher::DiscardSavedTriggers(savedTriggers_);
+    }
   } catch (...) {
+    reapplyAll_ = false;
     open_ = false;
     openState_ = osClosed;
-    line_.reset();
+    SetupNotifyWindow(false);
+    dispatcher_.reset();
     throw;
   }
+}
+
+void TSioCustomComPort::ReapplySettings() {
+  reapplyAll_ = true;
+  SetTracing(tracing_);
+  SetLogging(logging_);
+  SetHWFlowOptions(hwFlowOptions_);
+  SetSWFlowOptions(swFlowOptions_);
+  SetXOnChar(xOnChar_);
+  SetXOffChar(xOffChar_);
+  SetAvailThreshold(availThreshold_);
+  SetDTR(dtr_);
+  SetRTS(rts_);
+  SetUseMSRShadow(true);
+  SetUseEventWord(useEventWord_);
+  SetCommNotificationLevel(commNotificationLevel_);
+  SetRS485Mode(rs485Mode_);
+  SetWorkerPriorityBoost(workerPriorityBoost_);
+  reapplyAll_ = false;
 }
 
 void TSioCustomComPort::ClosePort() {
   open_ = false;
   if (openState_ != osOpen) return;
+  SetTracing(TTraceLogState::tlDump);
+  SetLogging(TTraceLogState::tlDump);
   openState_ = osClosing;
-  if (delivering_ > 0) {
-    // The line's worker is waiting for this very handler to return: it
-    // cannot be stopped here. Finish through the window once it has.
-    line_->RequestStop();
-    PostMessageA(notifyWindow_, MsgFinishClose, 0, static_cast<LPARAM>(line_->Handle()) << 16);
-    PumpOneMessage();
+  dispatcher_->SaveTriggers(savedTriggers_);
+  triggersSaved_ = true;
+  dispatcher_->CloseLine();
+  if (dispatcher_->DeliveryInProgress()) {
+    platform::PostMessageA(notifyWindow_, MsgFinishClose, 0,
+                           static_cast<platform::LPARAM>(dispatcher_->DispatcherHandle) << 16);
+    platform::PumpOneMessage();
     return;
   }
-  FinishClose();
+  CompleteClose();
 }
 
-void TSioCustomComPort::FinishClose() {
+void TSioCustomComPort::CompleteClose() {
   SetupNotifyWindow(false);
-  line_.reset();  // closes the device
+  dispatcher_.reset();
   openState_ = osClosed;
 }
 
-void TSioCustomComPort::SetupNotifyWindow(bool Create) {
-  if (Create) {
-    RegisterWindowClass(&TSioCustomComPort::WindowProc);
-    notifyWindow_ = CreateWindowExA(0, kComWindowClass, "", 0, 0, 0, 0, 0, 0, 0, 0, nullptr);
-    if (notifyWindow_ == 0) return;
-    SetWindowLongPtrA(notifyWindow_, 0, reinterpret_cast<LONG_PTR>(this));
-    if (line_) line_->AddWindowReceiver(notifyWindow_);
-    return;
-  }
-  if (line_) line_->RemoveWindowReceiver();
-  if (notifyWindow_ != 0) {
-    SetWindowLongPtrA(notifyWindow_, 0, 0);
-    DestroyWindow(notifyWindow_);
-    notifyWindow_ = 0;
-  }
+// --- I/O -----------------------------------------------------------------------
+
+TSioBaseDispatcher* TSioCustomComPort::GetDispatcher() {
+  if (!dispatcher_ && !IsDesigning() && !IsLoading() && openState_ != osOpen && autoOpen_)
+    SetOpen(true);
+  return dispatcher_.get();
 }
 
-// --- I/O -----------------------------------------------------------------
-
-TSioLine* TSioCustomComPort::GetDispatcher() {
-  if (!line_ && !IsDesigning() && !IsLoading() && openState_ != osOpen && autoOpen_) SetOpen(true);
-  return line_.get();
-}
-
-TSioLine* TSioCustomComPort::RequireDispatcher() {
-  TSioLine* line = GetDispatcher();
+TSioBaseDispatcher* TSioCustomComPort::RequireDispatcher() {
+  TSioBaseDispatcher* found = GetDispatcher();
   // While the component is being loaded the check lets the code through:
   // the call then does nothing (the port opens when loading ends).
-  if (line == nullptr) errors::CheckResult(this, errors::ecCommNotOpen);
-  return line;
+  if (found == nullptr) errors::CheckResult(this, errors::ecCommNotOpen);
+  return found;
 }
 
 std::int32_t TSioCustomComPort::WriteBlock(const void* Block, Word Len) {
   if (openState_ == osClosing) return 0;
-  if (TSioLine* line = RequireDispatcher()) errors::CheckResult(this, line->WriteBlock(Block, Len));
+  if (TSioBaseDispatcher* d = RequireDispatcher()) errors::CheckResult(this, d->WriteBlock(Block, Len));
   return 0;
 }
 
 bool TSioCustomComPort::CharAvailable() {
   if (openState_ == osClosing) return false;
-  TSioLine* line = RequireDispatcher();
-  return line != nullptr && line->CharAvailable();
+  TSioBaseDispatcher* d = RequireDispatcher();
+  return d != nullptr && d->CharAvailable();
 }
 
 char TSioCustomComPort::ReadChar() {
   if (openState_ == osClosing) return '\0';
-  TSioLine* line = RequireDispatcher();
-  if (line == nullptr) return '\0';
-  char c = '\0';
-  const std::int32_t code = line->ReadChar(c);
-  if (code == 0) return c;
+  TSioBaseDispatcher* d = RequireDispatcher();
+  if (d == nullptr) return '\0';
+  platform::BYTE c = 0;
+  const std::int32_t code = d->ReadChar(c);
+  if (code == 0) return static_cast<char>(c);
   errors::CheckResult(this, code);
   return '\0';
 }
 
 void TSioCustomComPort::ReadBlock(void* Block, Word Len) {
   if (openState_ == osClosing) return;
-  if (TSioLine* line = RequireDispatcher()) errors::CheckResult(this, line->ReadBlock(Block, Len));
+  if (TSioBaseDispatcher* d = RequireDispatcher()) errors::CheckResult(this, d->ReadBlock(Block, Len));
 }
 
 void TSioCustomComPort::FlushInput() {
   if (openState_ == osClosing) return;
-  if (TSioLine* line = RequireDispatcher()) errors::CheckResult(this, line->FlushInput());
+  if (TSioBaseDispatcher* d = RequireDispatcher()) errors::CheckResult(this, d->FlushInput());
 }
 
 void TSioCustomComPort::FlushOutput() {
   if (openState_ == osClosing) return;
-  if (TSioLine* line = RequireDispatcher()) errors::CheckResult(this, line->FlushOutput());
+  if (TSioBaseDispatcher* d = RequireDispatcher()) errors::CheckResult(this, d->FlushOutput());
 }
 
-// --- Trigger delivery ----------------------------------------------------
-
-void TSioCustomComPort::FireTrigger(Word Msg, Word TriggerHandle, Word Data) {
-  if (onTrigger_) onTrigger_(this, Msg, TriggerHandle, Data);
+Word TSioCustomComPort::TakeLineError() {
+  if (openState_ != osOpen) return 0;
+  return static_cast<Word>(errors::CheckResult(this, dispatcher_->TakeLineError() & 0xFFFF));
 }
 
-LRESULT TSioCustomComPort::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (!IsTriggerMessage(msg)) return DefWindowProcA(window, msg, wParam, lParam);
-  auto* port = reinterpret_cast<TSioCustomComPort*>(GetWindowLongPtrA(window, 0));
-  if (port == nullptr || !port->line_ || port->notifyWindow_ != window) return 0;
-  if (((static_cast<std::uint64_t>(lParam) >> 16) & 0xFFFF) != port->line_->Handle()) return 0;
-  return port->HandleMessage(msg, wParam, lParam);
+bool TSioCustomComPort::TakeLineBreak() {
+  return openState_ == osOpen && dispatcher_->TakeLineBreak();
 }
 
-LRESULT TSioCustomComPort::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
-  // Characters announced before a close began belong to nobody now.
-  if (msg != MsgFinishClose && openState_ != osOpen) return 0;
-  ++delivering_;
-  try {
-    const Word data = msg == MsgTriggerAvail ? static_cast<Word>(wParam) : static_cast<Word>(lParam);
-    FireTrigger(static_cast<Word>(msg), static_cast<Word>(wParam), data);
-    if (msg == MsgFinishClose) HandleFinishClose(lParam);
-  } catch (...) {
-    if (GetCurrentThreadId() == GetMainThreadId()) framework::Application->HandleException(this);
+void TSioCustomComPort::ProcessIdle() {
+  if (openState_ == osOpen) errors::CheckResult(this, dispatcher_->DeviceIdle());
+}
+
+// --- Copy ------------------------------------------------------------------------
+
+void TSioCustomComPort::Assign(const framework::TPersistent& Source) {
+  const auto* source = dynamic_cast<const TSioCustomComPort*>(&Source);
+  if (source == nullptr || source == this) return;
+  // The copy reads closed; an open port is really closed first, or it would
+  // stay open behind Open = False and never open again.
+  if (openState_ == osOpen) ClosePort();
+  if (source->openState_ == osOpen) {
+    source->dispatcher_->SaveTriggers(savedTriggers_);
+    triggersSaved_ = true;
   }
-  --delivering_;
-  return 0;
+  reapplyAll_ = source->reapplyAll_;
+  deviceLayer_ = source->deviceLayer_;
+  comNumber_ = source->comNumber_;
+  baud_ = source->baud_;
+  parity_ = source->parity_;
+  dataBits_ = source->dataBits_;
+  stopBits_ = source->stopBits_;
+  inSize_ = source->inSize_;
+  outSize_ = source->outSize_;
+  autoOpen_ = source->autoOpen_;
+  promptForPort_ = source->promptForPort_;
+  rs485Mode_ = source->rs485Mode_;
+  workerPriorityBoost_ = source->workerPriorityBoost_;
+  dtr_ = source->dtr_;
+  rts_ = source->rts_;
+  bufferFull_ = source->bufferFull_;
+  bufferResume_ = source->bufferResume_;
+  hwFlowOptions_ = source->hwFlowOptions_;
+  swFlowOptions_ = source->swFlowOptions_;
+  xOnChar_ = source->xOnChar_;
+  xOffChar_ = source->xOffChar_;
+  tracing_ = source->tracing_;
+  traceSize_ = source->traceSize_;
+  traceName_ = source->traceName_;
+  traceHex_ = source->traceHex_;
+  traceAllHex_ = source->traceAllHex_;
+  logging_ = source->logging_;
+  logSize_ = source->logSize_;
+  logName_ = source->logName_;
+  logHex_ = source->logHex_;
+  logAllHex_ = source->logAllHex_;
+  availThreshold_ = source->availThreshold_;
+  tapiMode_ = source->tapiMode_;
+  open_ = false;
+  SetOnTrigger(source->onTrigger_);
+  SetOnTriggerAvail(source->onTriggerAvail_);
+  SetOnTriggerData(source->onTriggerData_);
+  SetOnTriggerStatus(source->onTriggerStatus_);
+  SetOnTriggerTimer(source->onTriggerTimer_);
 }
-
-void TSioCustomComPort::HandleFinishClose(LPARAM lParam) {
-  if (openState_ != osClosing) return;
-  if (line_->ThreadsStarted()) {
-    PostMessageA(notifyWindow_, MsgFinishClose, 0, lParam);
-    return;
-  }
-  FinishClose();
-  if (reopenPending_) {
-    OpenPort();
-    reopenPending_ = false;
-  }
-}
-
-// --- Class information -----------------------------------------------------
-
-const framework::TClassInfo& TSioCustomComPort::StaticClassInfo() {
-  static const framework::TClassInfo info = framework::DefineClass<TSioCustomComPort>(
-      "TSioCustomComPort", &TSioBaseComponent::StaticClassInfo());
-  return info;
-}
-
-const framework::TClassInfo& TSioComPort::StaticClassInfo() {
-  using P = TSioComPort;
-  static const framework::TClassInfo info = framework::DefineClass<P>(
-      "TSioComPort", &TSioCustomComPort::StaticClassInfo(), [](framework::PropertyBuilder<P>& p) {
-        p.Int("ComNumber", &P::ComNumber, &P::SetComNumber, 0);
-        p.Int("Baud", &P::Baud, &P::SetBaud, 19200);
-        p.Bool("PromptForPort", &P::PromptForPort, &P::SetPromptForPort, true);
-        p.Enum<TParity>("Parity", &P::Parity, &P::SetParity, TParity::pNone,
-                        {"pNone", "pOdd", "pEven", "pMark", "pSpace"});
-        p.Int("DataBits", &P::DataBits, &P::SetDataBits, 8);
-        p.Int("StopBits", &P::StopBits, &P::SetStopBits, 1);
-        p.Int("InSize", &P::InSize, &P::SetInSize, 4096);
-        p.Int("OutSize", &P::OutSize, &P::SetOutSize, 4096);
-        p.Bool("AutoOpen", &P::AutoOpen, &P::SetAutoOpen, true);
-        p.Bool("Open", &P::Open, &P::SetOpen, false);
-        p.Str("TraceName", &P::TraceName, &P::SetTraceName, std::nullopt);
-        p.Str("LogName", &P::LogName, &P::SetLogName, std::nullopt);
-        p.Event<void(framework::TObject*, Word, Word, Word)>("OnTrigger", &P::SetOnTrigger);
-      });
-  return info;
-}
-
-void RegisterComponents() { framework::RegisterClass(TSioComPort::StaticClassInfo()); }
 
 }  // namespace comport

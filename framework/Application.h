@@ -51,8 +51,9 @@ class TApplication : public TComponent {
 
   // Makes a form of class T owned by the application; the first one made
   // becomes the main form. Ref is set before the form's OnCreate runs.
-  template <class T>
-  T* CreateForm(T*& ref);
+  // Args go to T's constructor.
+  template <class T, class... Args>
+  T* CreateForm(T*& ref, Args&&... args);
 
   TForm* MainForm() const { return mainForm_; }
   // Shows the main form and runs the event loop until the main form closes
@@ -123,9 +124,9 @@ void CallGuarded(TObject* sender, F&& f) noexcept {
 
 namespace framework {
 
-template <class T>
-T* TApplication::CreateForm(T*& ref) {
-  auto form = std::make_unique<T>();
+template <class T, class... Args>
+T* TApplication::CreateForm(T*& ref, Args&&... args) {
+  auto form = std::make_unique<T>(std::forward<Args>(args)...);
   ref = form.get();
   Adopt(std::move(form), ref);
   return ref;
