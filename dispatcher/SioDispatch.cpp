@@ -67,11 +67,19 @@ DWORD MillisecondClock() {
   return platform::timeGetTime();
 }
 
-TSioBaseDispatcher* TSioBaseDispatcher::FindDispatcher(std::int32_t handle) {
-  Registry& registry = TheRegistry();
-  std::lock_guard guard(registry.lock);
+TSioRegistryLock::TSioRegistryLock() { TheRegistry().lock.Enter(); }
+
+TSioRegistryLock::~TSioRegistryLock() { TheRegistry().lock.Leave(); }
+
+TSioBaseDispatcher* TSioRegistryLock::Find(std::int32_t handle) const {
+  const Registry& registry = TheRegistry();
   if (handle < 0 || handle >= static_cast<std::int32_t>(registry.entries.size())) return nullptr;
   return registry.entries[handle];
+}
+
+TSioBaseDispatcher* TSioBaseDispatcher::FindDispatcher(std::int32_t handle) {
+  TSioRegistryLock lock;
+  return lock.Find(handle);
 }
 
 TSioBaseDispatcher::TSioBaseDispatcher(comport::TSioCustomComPort* owner)
