@@ -67,11 +67,19 @@ DWORD MillisecondClock() {
   return platform::timeGetTime();
 }
 
-TSioBaseDispatcher* TSioBaseDispatcher::FindDispatcher(std::int32_t handle) {
-  Registry& registry = TheRegistry();
-  std::lock_guard guard(registry.lock);
+TSioRegistryLock::TSioRegistryLock() { TheRegistry().lock.Enter(); }
+
+TSioRegistryLock::~TSioRegistryLock() { TheRegistry().lock.Leave(); }
+
+TSioBaseDispatcher* TSioRegistryLock::Find(std::int32_t handle) const {
+  const Registry& registry = TheRegistry();
   if (handle < 0 || handle >= static_cast<std::int32_t>(registry.entries.size())) return nullptr;
   return registry.entries[handle];
+}
+
+TSioBaseDispatcher* TSioBaseDispatcher::FindDispatcher(std::int32_t handle) {
+  TSioRegistryLock lock;
+  return lock.Find(handle);
 }
 
 TSioBaseDispatcher::TSioBaseDispatcher(comport::TSioCustomComPort* owner)
@@ -249,9 +257,13 @@ void TSioBaseDispatcher::SetThreadBoost(BYTE boost) {
   std::lock_guard guard(DispatchLock);
   if (boost == ThreadBoost) return;
   ThreadBoost = boost;
-  if (ComThread) ComThread->SetPriorityStep(PriorityStep(boost, 0));
-  if (DispThread) DispThread->SetPriorityStep(PriorityStep(boost, 0));
-  if (OutThread) OutThread->SetPriorityStep(PriorityStep(boost, Rs485Active ? 1 : 0));
+  ApplyThreadPriorities();
+}
+
+void TSioBaseDispatcher::ApplyThreadPriorities() {
+  if (ComThread) ComThread->SetPriorityStep(PriorityStep(ThreadBoost, 0));
+  if (DispThread) DispThread->SetPriorityStep(PriorityStep(ThreadBoost, 0));
+  if (OutThread) OutThread->SetPriorityStep(PriorityStep(ThreadBoost, Rs485Active ? 1 : 0));
 }
 
 void TSioBaseDispatcher::UpdateHandlerFlags(int mode) {
