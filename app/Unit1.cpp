@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "framework/Application.h"
 #include "framework/ExtCtrls.h"
 #include "framework/Menus.h"
 #include "framework/Properties.h"

@@ -24,6 +24,9 @@ constexpr std::uint8_t kOpenRts = 0x02;
 constexpr std::uint8_t kOpenDtrHandshake = 0x10;
 constexpr std::uint8_t kOpenRtsHandshake = 0x20;
 
+// A message number nothing posts: a peek for it only handles sent messages.
+constexpr platform::UINT kNoPostedMessage = MsgFinishClose + 1;
+
 // The longest device name OpenLine is given.
 constexpr std::size_t kDeviceNameLimit = 12;
 
@@ -355,7 +358,26 @@ std::int32_t TSioCustomComPort::WriteBlock(const void* Block, Word Len) {
 bool TSioCustomComPort::CharAvailable() {
   if (openState_ == osClosing) return false;
   TSioBaseDispatcher* d = RequireDispatcher();
-  return d != nullptr && d->CharAvailable();
+  if (d == nullptr) return false;
+  if (d->CharAvailable()) return true;
+  ReleaseWaitingDelivery();
+  return d->CharAvailable();
+}
+
+void TSioCustomComPort::ReleaseWaitingDelivery() {
+  // The dispatch thread stores nothing new while it waits for this window
+  // to take a trigger message, and a caller that polls here handles no
+  // messages: it would wait out the send's limit. Taking the sent messages
+  // now lets the dispatch thread go on; the window procedure keeps their
+  // events for the message loop (see WindowProc).
+  if (notifyWindow_ == 0 || !dispatcher_ || !dispatcher_->DeliveryInProgress()) return;
+  struct PollingScope {
+    int& depth;
+    explicit PollingScope(int& d) : depth(d) { ++depth; }
+    ~PollingScope() { --depth; }
+  } scope(polling_);
+  platform::MSG msg;
+  platform::PeekMessageA(&msg, notifyWindow_, kNoPostedMessage, kNoPostedMessage, platform::PM_NOREMOVE);
 }
 
 char TSioCustomComPort::ReadChar() {

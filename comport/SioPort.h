@@ -310,6 +310,11 @@ class TSioCustomComPort : public TSioBaseComponent {
   // OutSize-byte output ring.
   std::int32_t WriteBlock(const void* Block, Word Len);
   // True when at least one received character waits; checks no code.
+  // Finding none while the dispatcher waits for the hidden window to take a
+  // trigger message, it takes the sent messages of this thread (a window of
+  // another component, or another sent message, may run its procedure
+  // here); the trigger events of this component are then raised later,
+  // from the message loop, never inside the caller's handler.
   bool CharAvailable();
   // The oldest waiting character; EBufferIsEmpty when none waits.
   char ReadChar();
@@ -383,6 +388,7 @@ class TSioCustomComPort : public TSioBaseComponent {
   void ReapplyFlow();
   bool AnyTriggerEvent() const;
   void ClearEvents();
+  void ReleaseWaitingDelivery();
   void DestroyWhileDelivering();
 
   TDeviceLayer deviceLayer_ = TDeviceLayer::dlWin32;
@@ -444,6 +450,9 @@ class TSioCustomComPort : public TSioBaseComponent {
   // The innermost window-procedure call raising events of this component,
   // or null; tells those calls when the component is destroyed under them.
   TDeliveryFrame* delivery_ = nullptr;
+  // CharAvailable is taking sent trigger messages so that the dispatch
+  // thread can go on; their events wait for the message loop.
+  int polling_ = 0;
 };
 
 // Publishes the settings of TSioCustomComPort; adds nothing else.

@@ -3,6 +3,7 @@
 
 #include "comport/SioPort.h"
 #include "errors/SioExcept.h"
+#include "platform/serial.h"
 
 namespace comport {
 

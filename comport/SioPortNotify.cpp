@@ -83,7 +83,7 @@ class TSioCustomComPort::TDetachedClose {
 
   LRESULT Handle(UINT msg, LPARAM lParam) {
     if (msg != MsgFinishClose) return 0;
-    if (dispatcher_->ThreadsStarted) {
+    if (dispatcher_->WorkerThreadsRunning()) {
       PostMessageA(window_, MsgFinishClose, 0, lParam);
       return 0;
     }
@@ -123,10 +123,16 @@ LRESULT TSioCustomComPort::WindowProc(HWND window, UINT msg, WPARAM wParam, LPAR
   if (TDetachedClose* detached = TDetachedClose::Of(window)) return detached->Handle(msg, lParam);
   // Handlers run under the registry's lock: no other thread opens or closes
   // a port meanwhile; this thread may (the lock is re-entrant).
-  dispatcher::TRegistryLookup lookup(HandleOf(lParam));
-  TSioBaseDispatcher* found = lookup.Dispatcher();
+  dispatcher::TSioRegistryLock registry;
+  TSioBaseDispatcher* found = registry.Find(HandleOf(lParam));
   if (found == nullptr || found->OwnerPort == nullptr) return 0;
   TSioCustomComPort* port = found->OwnerPort;
+  if (port->polling_ > 0 && msg != MsgFinishClose) {
+    // Taken inside CharAvailable, in the middle of some handler: answered
+    // at once, raised when the loop gets to the copy.
+    PostMessageA(window, msg, wParam, lParam);
+    return 0;
+  }
   TDeliveryFrame frame(port);
   try {
     port->HandleTriggerMessage(msg, wParam, lParam, frame);
@@ -174,7 +180,7 @@ void TSioCustomComPort::HandleFinishClose(LPARAM lParam) {
   // A stray message (the close completed meanwhile, or the port opened
   // again) has nothing left to finish.
   if (openState_ != osClosing || !dispatcher_) return;
-  if (dispatcher_->ThreadsStarted) {
+  if (dispatcher_->WorkerThreadsRunning()) {
     PostMessageA(notifyWindow_, MsgFinishClose, 0, lParam);
     return;
   }

@@ -1,23 +1,28 @@
 #include "comport/SioSelCom.h"
 
+#include "device/SioWin32.h"
 #include "framework/Properties.h"
 #include "framework/SysUtils.h"
 #include "platform/com_names.h"
 #include "platform/last_error.h"
-#include "platform/serial.h"
 
 namespace comport {
 
+namespace {
+// Queue sizes the probe asks for; they are not used by an open alone.
+constexpr platform::DWORD kProbeQueueSize = 64;
+}  // namespace
+
 bool PortIsAvailable(int N) {
   if (N <= 0) return false;
+  // The probe opens the device only: no rings, no threads.
+  device::TSioWin32Dispatcher probe(nullptr);
   const std::string name = framework::Format("\\\\.\\COM%d", N);
-  const platform::HANDLE device =
-      platform::CreateFileA(name.c_str(), platform::GENERIC_READ | platform::GENERIC_WRITE, 0,
-                            nullptr, platform::OPEN_EXISTING, platform::FILE_FLAG_OVERLAPPED, 0);
-  if (device == platform::INVALID_HANDLE_VALUE)
-    return platform::GetLastError() == platform::ERROR_ACCESS_DENIED;
-  platform::CloseHandle(device);
-  return true;
+  if (probe.DeviceOpen(name.c_str(), kProbeQueueSize, kProbeQueueSize) >= 0) {
+    probe.DeviceClose();
+    return true;
+  }
+  return platform::GetLastError() == platform::ERROR_ACCESS_DENIED;
 }
 
 const framework::TClassInfo& TComSelectForm::StaticClassInfo() {

@@ -333,6 +333,11 @@ class TSioBaseDispatcher {
   // Flushes and closes an open device, then releases the buffers, or only
   // sets ClosePending while a delivery is in progress.
   void CloseLine();
+  // A delivery is in progress (Dispatching): a close asked now must wait
+  // until it has returned.
+  bool DeliveryInProgress() const { return Dispatching.load(); }
+  // The worker threads were started and have not all ended yet.
+  bool WorkerThreadsRunning() const { return ThreadsStarted.load(); }
 
   // ---- Trigger passes (SioDispatchTrigger.cpp) ---------------------------
   // The dispatch thread's passes, run after every communications event or
@@ -543,6 +548,9 @@ class TSioBaseDispatcher {
   bool StatusHit = false;
   bool InAvailDelivery = false;
   std::int32_t TakenCount = 0;
+  // Characters a FlushInput discarded during the current delivery: every
+  // receiver's takes start past them, so what was flushed is not read.
+  std::int32_t FlushedCount = 0;
   platform::DWORD MaxTakenCount = 0;
   bool InputFull = false;
   std::int32_t AvailNotifyPos = 0;

@@ -93,7 +93,11 @@ ResultCode TSioBaseDispatcher::FlushInput() {
     // The end of the delivery moves InTail past all that is unread now.
     // A full ring stays marked full until then: unmarked, it would look
     // empty to the receivers still reading and to the fill step.
-    MaxTakenCount = static_cast<DWORD>(InCount());
+    // The reader must not see them meanwhile either: the window's thread
+    // reads during a delivery that waits for it to handle messages.
+    FlushedCount = InCount();
+    TakenCount = FlushedCount;
+    MaxTakenCount = static_cast<DWORD>(FlushedCount);
   } else {
     InTail = InHead;
     TakenCount = 0;
@@ -115,12 +119,13 @@ void TSioBaseDispatcher::BeginDelivery(bool ofReceivedData) {
   std::lock_guard guard(InputLock);
   MaxTakenCount = 0;
   TakenCount = 0;
+  FlushedCount = 0;
   InAvailDelivery = ofReceivedData;
 }
 
 void TSioBaseDispatcher::BeginReceiverTakes() {
   std::lock_guard guard(InputLock);
-  TakenCount = 0;
+  TakenCount = FlushedCount;
 }
 
 void TSioBaseDispatcher::EndReceiverTakes() {

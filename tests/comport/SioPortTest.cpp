@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "PortTestUtil.h"
+#include "comport/SioSelCom.h"
 #include "errors/SioExcept.h"
 #include "framework/Application.h"
 #include "framework/Layout.h"
@@ -208,7 +209,7 @@ TEST(SioComPort, ReceivedCharactersRaiseOnTriggerOnTheWindowThread) {
   fake->InjectReceived("c");
   ASSERT_TRUE(PumpUntil([&] { return !calls.empty(); }));
   EXPECT_TRUE(onWindowThread);
-  EXPECT_EQ(calls[0].msg, comport::MsgTriggerAvail);
+  EXPECT_EQ(calls[0].msg, dispatcher::MsgTriggerAvail);
   EXPECT_EQ(calls[0].handle, calls[0].data);
   EXPECT_GE(calls[0].data, 1);
   EXPECT_LE(calls[0].data, 3);
@@ -216,7 +217,7 @@ TEST(SioComPort, ReceivedCharactersRaiseOnTriggerOnTheWindowThread) {
   // A message naming another line raises nothing.
   const std::size_t before = calls.size();
   platform::DWORD_PTR result = 99;
-  platform::SendMessageTimeoutA(port->NotifyWindow(), comport::MsgTriggerAvail, 1, 7 << 16,
+  platform::SendMessageTimeoutA(port->NotifyWindow(), dispatcher::MsgTriggerAvail, 1, 7 << 16,
                                 platform::SMTO_NORMAL, 100, &result);
   EXPECT_EQ(result, 0u);
   EXPECT_EQ(calls.size(), before);
@@ -232,7 +233,7 @@ TEST(SioComPort, CloseInsideOnTriggerCompletesLaterAndMayReopen) {
   port->SetOnTrigger([&](framework::TObject*, comport::Word msg, comport::Word handle,
                          comport::Word data) {
     calls.push_back({msg, handle, data});
-    if (msg != comport::MsgTriggerAvail || port->OpenState() != comport::osOpen) return;
+    if (msg != dispatcher::MsgTriggerAvail || port->OpenState() != comport::osOpen) return;
     port->SetOpen(false);
     ioWasNoOp = port->OpenState() == comport::osClosing && !port->Open() &&
                 port->ReadChar() == '\0' && !port->CharAvailable() && port->WriteBlock("x", 1) == 0;
@@ -269,7 +270,7 @@ TEST(SioComPort, DestroyedWhileACloseIsPendingLeavesNothingBehind) {
   platform::HWND window = port->NotifyWindow();
   bool closed = false;
   port->SetOnTrigger([&](framework::TObject*, comport::Word msg, comport::Word, comport::Word) {
-    if (msg == comport::MsgTriggerAvail && !closed) {
+    if (msg == dispatcher::MsgTriggerAvail && !closed) {
       closed = true;
       port->SetOpen(false);
     }
@@ -371,3 +372,34 @@ TEST(SioComPort, TalksToTheSimulatorOverAPty) {
 }
 
 }  // namespace
+TEST(SioSelComDebug, Poll) {
+  FakePort fake(42);
+  auto port = MakePort(42);
+  port->SetOnTrigger([](framework::TObject*, comport::Word, comport::Word, comport::Word) {});
+  port->SetOpen(true);
+  fake->InjectReceived("abc");
+  auto deadline = std::chrono::steady_clock::now() + 2s;
+  int n = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (port->CharAvailable()) { fprintf(stderr, "got %c\n", port->ReadChar()); if (++n == 3) break; }
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_EQ(n, 3);
+}TEST(SioSelComDebug, FlushPoll) {
+  FakePort fake(42);
+  auto port = MakePort(42);
+  port->SetOnTrigger([](framework::TObject*, comport::Word, comport::Word, comport::Word) {});
+  port->SetOpen(true);
+  fake->InjectReceived("xyz");
+  std::this_thread::sleep_for(100ms);
+  port->FlushInput();
+  fake->InjectReceived("abc");
+  auto deadline = std::chrono::steady_clock::now() + 4s;
+  int n = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (port->CharAvailable()) { fprintf(stderr, "got %c\n", port->ReadChar()); if (++n == 3) break; }
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_EQ(n, 3);
+}
+
