@@ -402,4 +402,31 @@ TEST(SioSelComDebug, Poll) {
   }
   EXPECT_EQ(n, 3);
 }
+TEST(SioSelComDebug, Paced) {
+  k4sim::Options options;
+  options.comNumber = 52;
+  options.dosdevices = (std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "tesmar" / "dosdevices").string();
+  k4sim::Simulator sim(options);
+  auto port = MakePort(52);
+  port->SetBaud(9600);
+  port->SetParity(comport::TParity::pEven);
+  port->SetDataBits(7);
+  port->SetInSize(64);
+  port->SetOutSize(64);
+  port->SetOnTrigger([](framework::TObject*, comport::Word, comport::Word, comport::Word) {});
+  port->SetTracing(comport::TTraceLogState::tlOn);
+  port->SetLogging(comport::TTraceLogState::tlOn);
+  port->SetOpen(true);
+  PumpFor(300ms);
+  for (char c : std::string("G0B1Y0B1M1\n")) {
+    auto start = std::chrono::steady_clock::now();
+    port->FlushInput();
+    port->WriteBlock(&c, 1);
+    bool got = false;
+    while (!got && std::chrono::steady_clock::now() - start < 4s) {
+      if (port->CharAvailable()) { port->ReadChar(); got = true; } else std::this_thread::sleep_for(1ms);
+    }
+    fprintf(stderr, "%c %d ms\n", c == '\n' ? 'L' : c, int(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count()));
+  }
+}
 
