@@ -54,18 +54,18 @@ TSioCustomComPort::~TSioCustomComPort() {
   ClearEvents();
   // A destructor cannot raise: a failing dump at close is reported like any
   // other failure of the window's thread.
+  const bool delivering = delivery_ != nullptr;
   try {
-    if (delivery_ != nullptr) {
+    if (delivering)
       DestroyWhileDelivering();
-    } else {
-      if (openState_ == osOpen) ClosePort();
-      // A deferred close still waiting in the queue is completed now; its
-      // message dies with the window.
-      if (openState_ == osClosing) CompleteClose();
-    }
+    else if (openState_ == osOpen)
+      ClosePort();
   } catch (...) {
     framework::Application->HandleException(this);
   }
+  // A deferred close still waiting in the queue is completed now; its
+  // message dies with the window.
+  if (!delivering && openState_ == osClosing) CompleteClose();
   if (triggersSaved_) TSioBaseDispatcher::DiscardSavedTriggers(savedTriggers_);
 }
 
@@ -309,11 +309,27 @@ void TSioCustomComPort::ReapplySettings() {
   reapplyAll_ = false;
 }
 
+std::exception_ptr TSioCustomComPort::DumpRecorders() {
+  // A file that cannot be written must not keep the port open: the close
+  // goes on, and the first failure is raised once it is done.
+  std::exception_ptr failure;
+  try {
+    SetTracing(TTraceLogState::tlDump);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  try {
+    SetLogging(TTraceLogState::tlDump);
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  return failure;
+}
+
 void TSioCustomComPort::ClosePort() {
   open_ = false;
   if (openState_ != osOpen) return;
-  SetTracing(TTraceLogState::tlDump);
-  SetLogging(TTraceLogState::tlDump);
+  const std::exception_ptr dumpFailure = DumpRecorders();
   openState_ = osClosing;
   dispatcher_->SaveTriggers(savedTriggers_);
   triggersSaved_ = true;
@@ -322,9 +338,10 @@ void TSioCustomComPort::ClosePort() {
     platform::PostMessageA(notifyWindow_, MsgFinishClose, 0,
                            static_cast<platform::LPARAM>(dispatcher_->DispatcherHandle) << 16);
     platform::PumpOneMessage();
-    return;
+  } else {
+    CompleteClose();
   }
-  CompleteClose();
+  if (dumpFailure) std::rethrow_exception(dumpFailure);
 }
 
 void TSioCustomComPort::CompleteClose() {

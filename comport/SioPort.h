@@ -82,6 +82,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -364,6 +365,7 @@ class TSioCustomComPort : public TSioBaseComponent {
 
  private:
   struct TDeliveryFrame;
+  struct TKeptEvents;
   class TDetachedClose;
   friend class TDetachedClose;
 
@@ -389,7 +391,9 @@ class TSioCustomComPort : public TSioBaseComponent {
   bool AnyTriggerEvent() const;
   void ClearEvents();
   void ReleaseWaitingDelivery();
+  std::exception_ptr DumpRecorders();
   void DestroyWhileDelivering();
+  void HandOver();
 
   TDeviceLayer deviceLayer_ = TDeviceLayer::dlWin32;
   Word comNumber_ = 0;

@@ -48,10 +48,28 @@ void RegisterWindowClass(WNDPROC procedure) {
 // One window-procedure call that raises events of a component. The
 // component's destructor marks every frame of it, so that the call touches
 // nothing of the component once its handler has returned.
+// The events of a component destroyed by one of its own handlers: the
+// handlers still running (this one and any it was nested in) live on until
+// the outermost window-procedure call returns.
+struct TSioCustomComPort::TKeptEvents {
+  TTriggerEvent onTrigger;
+  TTriggerAvailEvent onTriggerAvail;
+  TTriggerDataEvent onTriggerData;
+  TTriggerStatusEvent onTriggerStatus;
+  TTriggerTimerEvent onTriggerTimer;
+  TTriggerLineErrorEvent onTriggerLineError;
+  TNotifyEvent onTriggerModemStatus;
+  TNotifyEvent onTriggerOutbuffFree;
+  TNotifyEvent onTriggerOutbuffUsed;
+  TNotifyEvent onTriggerOutSent;
+  TWaitCharEvent onWaitChar;
+};
+
 struct TSioCustomComPort::TDeliveryFrame {
   TSioCustomComPort* port;
   TDeliveryFrame* outer;
   bool destroyed = false;
+  std::unique_ptr<TKeptEvents> kept;
 
   explicit TDeliveryFrame(TSioCustomComPort* p) : port(p), outer(p->delivery_) { p->delivery_ = this; }
   ~TDeliveryFrame() {
@@ -196,12 +214,17 @@ void TSioCustomComPort::DestroyWhileDelivering() {
     frame->destroyed = true;
   delivery_ = nullptr;
   if (openState_ == osClosed) return;
+  std::exception_ptr dumpFailure;
   if (openState_ == osOpen) {
-    SetTracing(TTraceLogState::tlDump);
-    SetLogging(TTraceLogState::tlDump);
+    dumpFailure = DumpRecorders();
     openState_ = osClosing;
     dispatcher_->CloseLine();
   }
+  HandOver();
+  if (dumpFailure) std::rethrow_exception(dumpFailure);
+}
+
+void TSioCustomComPort::HandOver() {
   const HWND window = notifyWindow_;
   notifyWindow_ = 0;
   openState_ = osClosed;
@@ -226,6 +249,11 @@ void TSioCustomComPort::UpdateHandlerState() {
 }
 
 void TSioCustomComPort::ClearEvents() {
+  auto kept = std::make_unique<TKeptEvents>(TKeptEvents{
+      std::move(onTrigger_), std::move(onTriggerAvail_), std::move(onTriggerData_),
+      std::move(onTriggerStatus_), std::move(onTriggerTimer_), std::move(onTriggerLineError_),
+      std::move(onTriggerModemStatus_), std::move(onTriggerOutbuffFree_),
+      std::move(onTriggerOutbuffUsed_), std::move(onTriggerOutSent_), std::move(onWaitChar_)});
   onTrigger_ = nullptr;
   onTriggerAvail_ = nullptr;
   onTriggerData_ = nullptr;
@@ -237,6 +265,9 @@ void TSioCustomComPort::ClearEvents() {
   onTriggerOutbuffUsed_ = nullptr;
   onTriggerOutSent_ = nullptr;
   onWaitChar_ = nullptr;
+  TDeliveryFrame* outermost = delivery_;
+  while (outermost != nullptr && outermost->outer != nullptr) outermost = outermost->outer;
+  if (outermost != nullptr) outermost->kept = std::move(kept);
 }
 
 void TSioCustomComPort::SetOnTrigger(TTriggerEvent value) {

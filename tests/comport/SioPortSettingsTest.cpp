@@ -243,6 +243,23 @@ TEST(SioPortRecorders, CloseWritesTheFilesAndAPortChangeStartsAgain) {
   EXPECT_EQ(ReadFile(folder.File("second.trc")), "Transmit: \r\n2");
 }
 
+TEST(SioPortRecorders, AnUnwritableTraceStillClosesThePort) {
+  FakePort fake(37);
+  TSioComPort port;
+  port.SetComNumber(37);
+  port.SetTraceName("/no/such/folder/x.trc");
+  port.SetTracing(TTraceLogState::tlOn);
+  port.SetOpen(true);
+  port.WriteBlock("U", 1);
+  EXPECT_THROW(port.SetOpen(false), errors::EInOutError);
+  EXPECT_EQ(port.OpenState(), comport::osClosed);
+  EXPECT_FALSE(fake->IsOpen());
+  EXPECT_EQ(port.Tracing(), TTraceLogState::tlOn) << "kept for the next open";
+  port.SetTracing(TTraceLogState::tlOff);
+  port.SetOpen(true);
+  EXPECT_TRUE(port.Open());
+}
+
 TEST(SioPortCopy, AssignCopiesSettingsClosedAndOnlyThePrimaryEvents) {
   FakePort fake(35);
   TSioComPort source;
