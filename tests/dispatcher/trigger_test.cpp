@@ -7,6 +7,7 @@
 #include <functional>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "DumpFiles.h"
 #include "FakeDevice.h"
@@ -572,6 +573,65 @@ TEST(Delivery, AWindowThatDoesNotAnswerInTimeDoesNotStopTheNext) {
   platform::SetEvent(release);
   platform::WaitForSingleObject(thread, 10000);
   for (platform::HANDLE h : {thread, created, release}) platform::CloseHandle(h);
+}
+
+TEST(Delivery, TheDispatchThreadDeliversToTheWindowsThreadWhileReceiversComeAndGo) {
+  constexpr int kLines = 400;
+  FakeDevice device(4096, 64);
+  device.StartLog(1 << 16);
+  TestWindow window;
+  std::string received;
+  int lines = 0;
+  window.log.onMessage = [&] {
+    const Event& e = window.log.events.back();
+    if (e.message == MsgTriggerData) ++lines;
+    if (e.message != MsgTriggerAvail) return;
+    std::string chunk(e.wParam, '\0');
+    ASSERT_EQ(device.ReadBlock(chunk.data(), static_cast<std::int32_t>(e.wParam)),
+              static_cast<ResultCode>(e.wParam));
+    received += chunk;
+  };
+  device.AddWindowReceiver(window.handle);
+  device.UpdateHandlerFlags(1);
+  device.SetAvailLength(1);
+  ASSERT_GT(device.AddDataTrigger("\n", false), 0);
+
+  std::string sent;
+  for (int i = 0; i < kLines; ++i) sent += "+" + std::to_string(i * 37) + "E-03\n";
+  std::atomic<bool> stop{false};
+  std::atomic<bool> stopped{false};
+  std::thread dispatch([&] {
+    while (!stop) {
+      device.EventPass();
+      device.TimerPass();
+    }
+    stopped = true;
+  });
+  std::size_t fed = 0;
+  std::int32_t extra = 0;
+  for (int round = 0; received.size() < sent.size() && round < 1000000; ++round) {
+    if (fed < sent.size()) {
+      const std::size_t n = std::min<std::size_t>(1 + round % 13, sent.size() - fed);
+      device.Receive(sent.substr(fed, n));
+      fed += n;
+    }
+    // A receiver on the dispatch thread that takes nothing comes and goes.
+    if (round % 7 == 0) {
+      if (extra > 0) {
+        EXPECT_EQ(device.RemoveMethodReceiver(extra), 0);
+        extra = 0;
+      } else {
+        extra = device.AddMethodReceiver([](UINT, WPARAM, LPARAM) {}, false);
+      }
+    }
+    while (platform::PumpOneMessage()) {
+    }
+  }
+  stop = true;
+  while (!stopped) platform::PumpOneMessage();  // a send may still wait for us
+  dispatch.join();
+  EXPECT_EQ(received, sent);
+  EXPECT_EQ(lines, kLines);
 }
 
 // ---- Tables, saved sets and the log -------------------------------------------------------
