@@ -44,6 +44,12 @@ std::ostream& operator<<(std::ostream& out, const Event& e) {
              << ", \"" << e.read << "\"}";
 }
 
+// Characters arrive and the fill step moves them into the input ring.
+void Arrive(FakeDevice& device, std::string_view text) {
+  device.Receive(text);
+  device.FillDispatchBuffer();
+}
+
 // Takes up to n characters through ReadChar, as a receiver would.
 std::string Take(FakeDevice& device, int n) {
   std::string taken;
@@ -114,12 +120,10 @@ TEST(AvailTrigger, CharactersNobodyTakesAreAnnouncedAgainWithNewerOnes) {
   AddRecorder(device, events, TakeNothing);
   device.SetAvailLength(1);
 
-  device.Receive("a");
-  device.FillDispatchBuffer();
+  Arrive(device, "a");
   EXPECT_FALSE(device.CheckDataTriggers()) << "one character announced, none taken";
   EXPECT_FALSE(device.CheckDataTriggers()) << "nothing new: no second announcement";
-  device.Receive("b");
-  device.FillDispatchBuffer();
+  Arrive(device, "b");
   EXPECT_FALSE(device.CheckDataTriggers());
   EXPECT_EQ(events, (std::vector<Event>{{MsgTriggerAvail, 1, Low(device, 0), ""},
                                         {MsgTriggerAvail, 2, Low(device, 0), ""}}));
@@ -133,8 +137,7 @@ TEST(AvailTrigger, EveryReceiverReadsFromTheSameStartAndTheMostTakenGo) {
   AddRecorder(device, second, [](UINT, WPARAM) { return 1; });
   AddRecorder(device, third, [](UINT, WPARAM) { return 2; });
   device.SetAvailLength(1);
-  device.Receive("xyz");
-  device.FillDispatchBuffer();
+  Arrive(device, "xyz");
 
   EXPECT_FALSE(device.CheckDataTriggers()) << "three announced, two taken";
   EXPECT_EQ(first.at(0).read, "xy");
@@ -152,11 +155,9 @@ TEST(AvailTrigger, TakingAllThatIsAnnouncedLetsThePassGoOn) {
   std::vector<Event> events;
   AddRecorder(device, events, TakeAnnounced);
   device.SetAvailLength(3);
-  device.Receive("ab");
-  device.FillDispatchBuffer();
+  Arrive(device, "ab");
   EXPECT_FALSE(device.CheckDataTriggers()) << "fewer than the avail length wait";
-  device.Receive("cd");
-  device.FillDispatchBuffer();
+  Arrive(device, "cd");
   EXPECT_TRUE(device.CheckDataTriggers());
   EXPECT_FALSE(device.CheckDataTriggers());
   EXPECT_EQ(events, (std::vector<Event>{{MsgTriggerAvail, 4, Low(device, 0), "abcd"}}));
@@ -169,8 +170,7 @@ TEST(AvailTrigger, NothingIsDeliveredWhileNoDeliveryIsWanted) {
   device.AddWindowReceiver(own.handle);
   device.UpdateHandlerFlags(2);  // the component has no trigger events
   device.SetAvailLength(1);
-  device.Receive("q");
-  device.FillDispatchBuffer();
+  Arrive(device, "q");
   const std::int32_t tail = device.InTail;
   EXPECT_FALSE(device.DeliveryWanted.load());
   EXPECT_TRUE(device.DeliverEvent(MsgTriggerAvail, 1, 0));
@@ -201,8 +201,7 @@ TEST(AvailTrigger, WindowsHearTheDispatchersRegistryIndexInTheHighHalf) {
   device.UpdateHandlerFlags(1);
   window.log.onMessage = [&] { window.log.events.back().read = Take(device, 5); };
   device.SetAvailLength(1);
-  device.Receive("hello");
-  device.FillDispatchBuffer();
+  Arrive(device, "hello");
   EXPECT_TRUE(device.CheckDataTriggers());
   const std::int32_t handle = device.AddStatusTrigger(dispatcher::StatusOutputUsed, 0);
   EXPECT_TRUE(device.CheckStatusTriggers());
@@ -257,8 +256,7 @@ TEST(DataTrigger, TheCharactersBeforeAMatchAreAnnouncedFirst) {
   ASSERT_GT(line, 0);
   ASSERT_GT(crlf, line);
   device.SetAvailLength(1);
-  device.Receive("12\r\n34");
-  device.FillDispatchBuffer();
+  Arrive(device, "12\r\n34");
   while (device.CheckDataTriggers()) {
   }
   EXPECT_EQ(events, (std::vector<Event>{
@@ -277,11 +275,9 @@ TEST(DataTrigger, AMatchOfCharactersAlreadyReadAnnouncesNothingBeforeIt) {
   AddRecorder(device, events, TakeAnnounced);
   const std::int32_t handle = device.AddDataTrigger("ok", true);
   device.SetAvailLength(1);
-  device.Receive("xO");
-  device.FillDispatchBuffer();
+  Arrive(device, "xO");
   EXPECT_EQ(Take(device, 2), "xO") << "the application reads before the scan";
-  device.Receive("K");
-  device.FillDispatchBuffer();
+  Arrive(device, "K");
   while (device.CheckDataTriggers()) {
   }
   EXPECT_EQ(events, (std::vector<Event>{{MsgTriggerData, static_cast<WPARAM>(handle), Low(device, 2), ""},
@@ -540,8 +536,7 @@ TEST(Delivery, AnExceptionInAReceiverStillEndsTheDelivery) {
         throw std::runtime_error("receiver failed");
       },
       false);
-  device.Receive("ab");
-  device.FillDispatchBuffer();
+  Arrive(device, "ab");
   EXPECT_THROW(device.DeliverEvent(MsgTriggerAvail, 2, 0), std::runtime_error);
   EXPECT_FALSE(device.Dispatching.load());
   EXPECT_TRUE(device.WindowReceivers.empty()) << "the pending removal was made";
@@ -684,8 +679,7 @@ TEST_F(TriggerLog, RegistrationsFiringsAndLengthChangesAreLogged) {
   device.AddWindowReceiver(window.handle);
   device.UpdateHandlerFlags(1);
   device.SetAvailLength(2);
-  device.Receive("ab");
-  device.FillDispatchBuffer();
+  Arrive(device, "ab");
   device.CheckDataTriggers();
   device.AddStatusTrigger(dispatcher::StatusOutputSent, 0);
   device.WriteBlock("z", 1);
