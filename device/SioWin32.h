@@ -184,13 +184,19 @@ class TSioWin32Dispatcher : public dispatcher::TSioBaseDispatcher {
   ResultCode DeviceIdle() override;
   platform::DWORD DeviceModemStatus() override;
 
+ protected:
+  using OwnedThread = framework::TThread::Owned<TSioDispatcherThread>;
+  // The workers, guarded by DispatchLock; empty when none was started or
+  // the one started has been joined.
+  OwnedThread ComThreadObject;
+  OwnedThread DispThreadObject;
+  OwnedThread OutThreadObject;
+
  private:
   friend class TSioDispatcherThread;
   friend class TComThread;
   friend class TDispThread;
   friend class TOutThread;
-
-  using OwnedThread = framework::TThread::Owned<TSioDispatcherThread>;
 
   // The end-of-thread bookkeeping, on the worker, after its body.
   void ThreadEnded(TSioDispatcherThread& thread);
@@ -212,10 +218,6 @@ class TSioWin32Dispatcher : public dispatcher::TSioBaseDispatcher {
   // OutputLock held.
   void AdvanceOutput(std::int32_t n, std::uint32_t epoch);
 
-  // Guarded by DispatchLock.
-  OwnedThread ComThreadObject;
-  OwnedThread DispThreadObject;
-  OwnedThread OutThreadObject;
   // The read's and the spare overlapped events, made by DeviceOpen and
   // closed by DeviceClose (window's thread) while the dispatch thread may
   // be reading: hence atomic, and copied into the record at each read.
