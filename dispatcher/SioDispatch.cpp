@@ -266,33 +266,4 @@ void TSioBaseDispatcher::ApplyThreadPriorities() {
   if (OutThread) OutThread->SetPriorityStep(PriorityStep(ThreadBoost, Rs485Active ? 1 : 0));
 }
 
-void TSioBaseDispatcher::UpdateHandlerFlags(int mode) {
-  std::lock_guard guard(DispatchLock);
-  const bool others = WindowReceivers.size() > 1 || !ProcedureReceivers.empty() ||
-                      !MethodReceivers.empty();
-  switch (mode) {
-    case 0:
-      DeliveryWanted.store(others || ComponentListening.load());
-      break;
-    case 1:
-      ComponentListening.store(true);
-      DeliveryWanted.store(true);
-      break;
-    case 2:
-      ComponentListening.store(false);
-      DeliveryWanted.store(others);
-      break;
-    default:
-      break;
-  }
-}
-
-void TSioBaseDispatcher::ResetDataMatches() {
-  // Taken under DispatchLock: the dispatch thread scans the same slots.
-  std::lock_guard guard(DispatchLock);
-  for (TDataTrigger& trigger : DataTriggerList) {
-    std::fill(std::begin(trigger.MatchSlots), std::end(trigger.MatchSlots), 0);
-  }
-}
-
 }  // namespace dispatcher

@@ -494,8 +494,17 @@ class TSioBaseDispatcher {
   // it completes the pattern.
   static bool MatchDataChar(TDataTrigger& trigger, platform::BYTE c);
   // Characters from InTail through ring position (p - k) inclusive, less
-  // those taken in the current delivery.
+  // those taken in the current delivery; 0 when that position is not
+  // unread.
   std::int32_t CountThrough(std::int32_t p, std::int32_t k);
+  // A character as an ignore-case data trigger compares it: upper case in
+  // the program's 8-bit code page.
+  static platform::BYTE UpperCase(platform::BYTE c);
+  // True when the timer has run out at tick `now`, also across a wrap of
+  // the millisecond clock (TicksPerClockCycle ticks).
+  static bool TimerExpired(const TEventTimer& timer, std::int32_t now);
+  static constexpr platform::DWORD MsPerTimerTick = 55;
+  static constexpr std::int64_t TicksPerClockCycle = 0xFFFFFFFFLL / MsPerTimerTick + 1;
 
   // The clock the log stamps entries with; tests substitute their own.
   using ClockFunction = platform::DWORD (*)();
@@ -597,6 +606,26 @@ class TSioBaseDispatcher {
   void LogCopyOut(void* bytes, platform::DWORD n);
   bool ReadLogEntry(TLogEntryHeader& header, std::vector<platform::BYTE>& data);
   void StoreCommStatus(const platform::COMSTAT& status);
+
+  // Trigger internals (SioDispatchTrigger.cpp, SioDispatchTables.cpp).
+  enum TReceiverList { rlMethods, rlProcedures, rlWindows };
+  // Calls the receiver at `index` of `list` unless it is marked removed;
+  // False when the list is shorter. served: no close was asked for.
+  bool CallReceiver(TReceiverList list, std::size_t index, platform::UINT message,
+                    platform::WPARAM wParam, platform::LPARAM lParam, bool& served);
+  void FinishDelivery();
+  bool DeliverDataMatches(bool result);
+  bool StatusLoop();
+  void ResetStatusHitsIfHit();
+  void ResetStatusHitsLocked();
+  void UpdateDeliveryWantedLocked(int mode);
+  std::int32_t CountThroughLocked(std::int32_t p, std::int32_t k);
+  std::int32_t NewTriggerHandle(platform::DWORD kind);
+  // Starts a timer of `milliseconds` (whole ticks, rounded up) from now.
+  void StartTimer(TEventTimer& timer, platform::DWORD milliseconds);
+  // Marks a receiver removed during a delivery, or removes it at once.
+  template <typename List, typename Match>
+  bool RemoveReceiverLocked(List& list, Match match);
 
   std::mutex StatusLock;  // guards CommStatus only
   ClockFunction Clock;
