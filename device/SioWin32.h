@@ -23,7 +23,9 @@
 // Ownership: the dispatcher owns its three thread objects (one
 // std::unique_ptr each); a thread that has ended is joined and freed by the
 // stop, by the next start or by the destructor. The destructor closes the
-// line if it is open and waits for every thread.
+// line if it is open and waits for every thread. A class derived from this
+// one closes (CloseForDestruction) in its own destructor: the workers call
+// virtual operations until they have ended.
 //
 // Not on this platform: DTR handshake, DSR output flow and DSR sensitivity
 // fail with -50 (ERROR_NOT_SUPPORTED) from SetHardwareFlow; RS-485 has no
