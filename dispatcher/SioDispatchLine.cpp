@@ -148,7 +148,8 @@ ResultCode TSioBaseDispatcher::OpenLine(const char* name, DWORD baud, std::int32
     if (!DtrAutomatic) SetDtrLine((options & kOptionDtrLevel) ? 1 : 0);
     RtsAutomatic = (options & kOptionRtsAutomatic) != 0;
     if (!RtsAutomatic) SetRtsLine((options & kOptionRtsLevel) ? 1 : 0);
-    ResetDataMatches();
+    ClearTriggerTables();
+    ResetStatusHits();
     ModemBits = 0;
     ReadModemStatus(0xF0);
     CurrentBaud = kOpenBaud;
