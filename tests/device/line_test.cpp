@@ -321,3 +321,24 @@ TEST_F(FakePortTest, PurgesReportFailureWithTheSystemError) {
 
 }  // namespace
 }  // namespace device_test
+
+namespace device_test {
+namespace {
+
+TEST_F(FakePortTest, OutputPurgeWithoutOutputThreadEmptiesTheOutputNotTheInput) {
+  ASSERT_GT(dispatcher->DeviceOpen("\\\\.\\COM47", 4096, 16), 0);
+  dispatcher->AllocateBuffers(4096, 16);
+  ASSERT_EQ(dispatcher->DeviceWrite("queued", 6), 6);
+  EXPECT_EQ(dispatcher->DevicePurge(0), 0);
+  EXPECT_EQ(fake->Purges(), std::vector<DWORD>{5});
+  {
+    platform::CriticalSectionLock guard(dispatcher->OutputLock);
+    EXPECT_EQ(dispatcher->OutHead, 0);
+    EXPECT_EQ(dispatcher->OutTail, 0);
+  }
+  EXPECT_EQ(dispatcher->DeviceClose(), 0);
+  EXPECT_EQ(dispatcher->DeviceHandle.load(), -1);
+}
+
+}  // namespace
+}  // namespace device_test
