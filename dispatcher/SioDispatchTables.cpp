@@ -117,7 +117,7 @@ ResultCode TSioBaseDispatcher::AddMethodReceiver(TTriggerMethod method, bool syn
   if (!method) return errors::ecBadArgument;
   platform::CriticalSectionLock guard(DispatchLock);
   const std::int32_t id = NextReceiverId++;
-  MethodReceivers.push_back({std::move(method), id, false, synchronized});
+  MethodReceivers.push_back({std::move(method), false, synchronized, id});
   UpdateDeliveryWantedLocked(0);
   AddLogEntry(letTrgHdAlc, lstMethod, id, nullptr, 0);
   return id;
