@@ -4,9 +4,11 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "framework/Application.h"
+#include "platform/serial_fake.h"
 
 namespace tesmar::test {
 
@@ -24,6 +26,22 @@ inline bool PumpUntil(const std::function<bool()>& done,
   }
   return true;
 }
+
+// A fake device registered for one COM number for the test's length.
+class FakePort {
+ public:
+  explicit FakePort(int number)
+      : number_(number), device_(platform::FakeSerialDevice::Register(number)) {}
+  ~FakePort() { platform::FakeSerialDevice::Unregister(number_); }
+  FakePort(const FakePort&) = delete;
+  FakePort& operator=(const FakePort&) = delete;
+  platform::FakeSerialDevice& operator*() { return *device_; }
+  platform::FakeSerialDevice* operator->() { return device_.get(); }
+
+ private:
+  int number_;
+  std::shared_ptr<platform::FakeSerialDevice> device_;
+};
 
 inline void PumpFor(std::chrono::milliseconds span) {
   PumpUntil([] { return false; }, span);

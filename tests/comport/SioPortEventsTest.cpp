@@ -24,16 +24,7 @@ using platform::FakeSerialDevice;
 using tesmar::test::PumpFor;
 using tesmar::test::PumpUntil;
 
-class FakePort {
- public:
-  explicit FakePort(int number) : number_(number), device_(FakeSerialDevice::Register(number)) {}
-  ~FakePort() { FakeSerialDevice::Unregister(number_); }
-  FakeSerialDevice* operator->() { return device_.get(); }
-
- private:
-  int number_;
-  std::shared_ptr<FakeSerialDevice> device_;
-};
+using tesmar::test::FakePort;
 
 std::unique_ptr<TSioComPort> OpenPort(int number) {
   auto port = std::make_unique<TSioComPort>();

@@ -25,16 +25,7 @@ using comport::TTraceLogState;
 using platform::FakeSerialDevice;
 using tesmar::test::PumpUntil;
 
-class FakePort {
- public:
-  explicit FakePort(int number) : number_(number), device_(FakeSerialDevice::Register(number)) {}
-  ~FakePort() { FakeSerialDevice::Unregister(number_); }
-  FakeSerialDevice* operator->() { return device_.get(); }
-
- private:
-  int number_;
-  std::shared_ptr<FakeSerialDevice> device_;
-};
+using tesmar::test::FakePort;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -30,18 +30,7 @@ struct TriggerCall {
   comport::Word msg, handle, data;
 };
 
-// A fake device registered for one COM number for the test's length.
-class FakePort {
- public:
-  explicit FakePort(int number) : number_(number), device_(FakeSerialDevice::Register(number)) {}
-  ~FakePort() { FakeSerialDevice::Unregister(number_); }
-  FakeSerialDevice& operator*() { return *device_; }
-  FakeSerialDevice* operator->() { return device_.get(); }
-
- private:
-  int number_;
-  std::shared_ptr<FakeSerialDevice> device_;
-};
+using tesmar::test::FakePort;
 
 std::unique_ptr<TSioComPort> MakePort(int number) {
   auto port = std::make_unique<TSioComPort>();
