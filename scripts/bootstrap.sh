@@ -4,7 +4,7 @@
 # something is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgtest-dev libgmock-dev libbenchmark-dev
           qt6-qpa-plugins xvfb xauth fonts-liberation2 fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do
