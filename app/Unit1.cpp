@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "framework/Application.h"
 #include "framework/ExtCtrls.h"
 #include "framework/Menus.h"
 #include "framework/Properties.h"
@@ -62,6 +63,15 @@ TForm1::TForm1() {
   SioComPort1 = &Component<comport::TSioComPort>("SioComPort1");
   FindKeyControls();
   FindServiceControls();
+}
+
+void TForm1::Loaded() {
+  // The form is the first of its layout to finish loading, so the port
+  // opens on the chosen number, never on the layout's first.
+  if (StartPort != 0)
+    if (auto* port = dynamic_cast<comport::TSioComPort*>(FindComponent("SioComPort1")))
+      port->SetComNumber(StartPort);
+  framework::TForm::Loaded();
 }
 
 // --- Protocol ----------------------------------------------------------------
@@ -210,6 +220,7 @@ void TForm1::Ti_ResultTimer(TObject*) {
 void TForm1::Ti_LCDTimer(TObject*) {
   Ti_LCD->SetEnabled(false);
   for (std::size_t i = 0; i < LaRS.size(); ++i) LaRS[i]->SetCaption(Shown(RS[i]));
+  const bool shown = !FlagSkipLCD;
   if (FlagSkipLCD) {
     FlagSkipLCD = 0;
   } else {
@@ -218,6 +229,11 @@ void TForm1::Ti_LCDTimer(TObject*) {
   }
   SioComPort1->FlushInput();
   Ti_Result->SetEnabled(true);
+  if (shown && OnReading) {
+    framework::CallGuarded(this, [this] {
+      OnReading(La_Data->Caption(), LowByte(Rod), LowByte(Diap), LowByte(Razresh));
+    });
+  }
 }
 
 // --- Link start-up, liveness check and reset -------------------------------

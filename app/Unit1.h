@@ -35,6 +35,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -184,6 +185,20 @@ class TForm1 : public framework::TForm {
   void GetResultFT();
   // The instrument settings' defaults.
   void InitCMD_ARR();
+
+  // Raised by the display step for every reading it shows, after the cycle
+  // has moved on: the text as the display shows it (UTF-8) and the
+  // function, range and resolution (Rod, Diap, Razresh) it was read at.
+  // Readings the display skips after a function or range change are not
+  // raised. An exception from the handler goes to the application's
+  // handling and does not stop the cycle.
+  std::function<void(const std::string& text, char function, char range, char resolution)>
+      OnReading;
+  // The COM port number the window opens when its layout has been read; 0
+  // keeps the layout's. Set before the window is made (the command line's
+  // --port).
+  static inline Word StartPort = 0;
+  void Loaded() override;
   // The characters command selector `number` sends ("" for none).
   std::string CommandText(std::int32_t number) const;
   // Brings Diap into the ranges the function Rod allows: 'U', 'V', 'Z'
