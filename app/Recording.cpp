@@ -9,6 +9,8 @@ namespace app {
 TRecorder::TRecorder(TForm1& form)
     : form_(form), window_(std::make_unique<record::RecorderWindow>(session_)) {
   AddMenu();
+  // Under the panel, so that the panel stays in sight beside its trend.
+  window_->MoveTo(form_.Left(), form_.Top() + form_.Height() + 8);
   form_.OnReading = [this](const std::string& text, char function, char range, char resolution) {
     session_.Add(text, record::Setting{function, range, resolution});
     window_->Update();

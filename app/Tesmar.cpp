@@ -11,6 +11,7 @@
 #include "app/Headless.h"
 #include "app/Recording.h"
 #include "app/Unit1.h"
+#include "record/view/RecorderWindow.h"
 #include "errors/SioStrRes.h"
 #include "framework/Application.h"
 
@@ -45,7 +46,11 @@ int main(int argc, char** argv) {
   framework::Application->CreateForm(Form1);
   {
     app::TRecorder recorder(*Form1);
-    if (!options->record.empty()) recorder.StartRecording(options->record);
+    // A recording from the start shows its window, so that it is seen.
+    if (!options->record.empty()) {
+      recorder.StartRecording(options->record);
+      recorder.Window().Show();
+    }
     framework::Application->Run();
   }
   // The window (and with it the port) goes while the texts still exist.

@@ -37,7 +37,7 @@ class RecorderWindow::Impl {
  public:
   explicit Impl(Session& session) : session_(session) {
     window_.setWindowTitle(QStringLiteral("Запись"));
-    window_.resize(820, 600);
+    window_.resize(800, 540);
     auto* buttons = new QHBoxLayout();
     start_ = new QPushButton(QStringLiteral("Начать запись…"));
     stop_ = new QPushButton(QStringLiteral("Остановить"));
@@ -205,6 +205,8 @@ void RecorderWindow::Show() {
   impl_->window_.show();
   impl_->window_.raise();
 }
+
+void RecorderWindow::MoveTo(int left, int top) { impl_->window_.move(left, top); }
 
 bool RecorderWindow::Visible() const { return impl_->window_.isVisible(); }
 void RecorderWindow::Update() { impl_->Update(); }

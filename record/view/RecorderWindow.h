@@ -28,7 +28,11 @@ class RecorderWindow {
   RecorderWindow(const RecorderWindow&) = delete;
   RecorderWindow& operator=(const RecorderWindow&) = delete;
 
+  // Shows the window (at its place, see MoveTo) and brings it to the front.
   void Show();
+  // Where the window's frame goes on the screen when it is next shown
+  // (a window manager may place it otherwise).
+  void MoveTo(int left, int top);
   bool Visible() const;
   // A reading was added to the session: the chart, table and state follow.
   void Update();

@@ -122,7 +122,11 @@ void TrendChart::ApplyAxes() {
   timeAxis_->setFormat(to_ - from_ > 2 * 86400.0 ? QStringLiteral("dd.MM HH:mm")
                                                  : QStringLiteral("HH:mm:ss"));
   valueAxis_->setRange(low_, high_);
-  if (trend_ != nullptr) valueAxis_->setTitleText(QString::fromStdString(trend_->unit));
+  if (trend_ != nullptr) {
+    const std::string_view name = FunctionName(trend_->function);
+    chart()->setTitle(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) +
+                      QStringLiteral(", ") + QString::fromStdString(trend_->unit));
+  }
 }
 
 bool TrendChart::SavePng(const QString& path) { return grab().save(path, "PNG"); }
