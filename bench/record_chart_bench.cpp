@@ -6,6 +6,10 @@
 
 #include <QApplication>
 #include <QPixmap>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -108,6 +112,32 @@ void BM_RedrawHourOfWeek(benchmark::State& state) {
   state.counters["points_drawn"] = static_cast<double>(chart.DrawnPoints());
 }
 BENCHMARK(BM_RedrawHourOfWeek)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// For comparison: the same week handed to Qt Charts whole, as a chart
+// without decimation would draw it (one redraw).
+void BM_RedrawWeekUndecimated(benchmark::State& state) {
+  record::Session session;
+  FillWeek(session);
+  QList<QPointF> all;
+  all.reserve(static_cast<qsizetype>(kWeek));
+  for (const record::Point& p : session.Trends()[0].points) all.append(QPointF(p.t * 1000.0, p.v));
+  QChartView view;
+  auto* chart = new QChart();
+  auto* series = new QLineSeries(chart);
+  chart->addSeries(series);
+  chart->createDefaultAxes();
+  view.setChart(chart);
+  view.resize(1100, 500);
+  QPixmap canvas(view.size());
+  for (auto _ : state) {
+    series->replace(all);
+    chart->axes(Qt::Horizontal).front()->setRange(all.front().x(), all.back().x());
+    chart->axes(Qt::Vertical).front()->setRange(1.2, 1.27);
+    static_cast<QWidget&>(view).render(&canvas);
+    benchmark::DoNotOptimize(canvas.cacheKey());
+  }
+}
+BENCHMARK(BM_RedrawWeekUndecimated)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

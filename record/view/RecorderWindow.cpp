@@ -59,7 +59,7 @@ class RecorderWindow::Impl {
     table_->verticalHeader()->hide();
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    table_->setMaximumHeight(150);
+    table_->setMaximumHeight(120);
     auto* layout = new QVBoxLayout(&window_);
     layout->addLayout(buttons);
     layout->addWidget(state_);

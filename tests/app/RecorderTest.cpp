@@ -46,7 +46,6 @@ TEST(Recorder, ReadingsArriveWithTheirSettingsAndARecordingKeepsThem) {
   auto sim = StartSimulator();
   auto form = framework::NewObject<TForm1>();
   app::TRecorder recorder(*form);
-  std::vector<std::string> hooked;
   ASSERT_TRUE(PumpUntil([&] { return recorder.Session().Readings() >= 1; }, 8000ms));
   const auto file = DosDevices().parent_path() / "gui.csv";
   ASSERT_TRUE(recorder.StartRecording(file.string()));
