@@ -37,6 +37,16 @@ struct Option {
   std::function<bool(CommandLine&, const std::string&, std::string&)> apply;
 };
 
+// An option whose value is one character of `allowed`.
+std::function<bool(CommandLine&, const std::string&, std::string&)> OneOf(
+    std::string_view allowed, std::optional<char> CommandLine::*field, const char* mistake) {
+  return [allowed, field, mistake](CommandLine& c, const std::string& v, std::string& e) {
+    if (v.size() != 1 || allowed.find(v[0]) == std::string_view::npos) return e = mistake, false;
+    c.*field = v[0];
+    return true;
+  };
+}
+
 const std::vector<Option>& Options() {
   static const std::vector<Option> options{
       {"--help", false, [](CommandLine& c, const std::string&, std::string&) { return c.help = true; }},
@@ -61,27 +71,12 @@ const std::vector<Option>& Options() {
            return e = "--count takes a number of readings from 1", false;
          return true;
        }},
-      {"--function", true,
-       [](CommandLine& c, const std::string& v, std::string& e) {
-         if (v.size() != 1 || std::string_view("UVIJRZFT").find(v[0]) == std::string_view::npos)
-           return e = "--function takes one of U V I J R Z F T", false;
-         c.function = v[0];
-         return true;
-       }},
-      {"--range", true,
-       [](CommandLine& c, const std::string& v, std::string& e) {
-         if (v.size() != 1 || v[0] < '0' || v[0] > '6')
-           return e = "--range takes a range digit from 0 to 6", false;
-         c.range = v[0];
-         return true;
-       }},
-      {"--resolution", true,
-       [](CommandLine& c, const std::string& v, std::string& e) {
-         if (v.size() != 1 || v[0] < '0' || v[0] > '2')
-           return e = "--resolution takes 0 (3.5 digits), 1 (4.5) or 2 (5.5)", false;
-         c.resolution = v[0];
-         return true;
-       }},
+      {"--function", true, OneOf("UVIJRZFT", &CommandLine::function,
+                                 "--function takes one of U V I J R Z F T")},
+      {"--range", true, OneOf("0123456", &CommandLine::range,
+                              "--range takes a range digit from 0 to 6")},
+      {"--resolution", true, OneOf("012", &CommandLine::resolution,
+                                   "--resolution takes 0 (3.5 digits), 1 (4.5) or 2 (5.5)")},
       {"--csv", true,
        [](CommandLine& c, const std::string& v, std::string& e) {
          if (v.empty()) return e = "--csv takes a file name or -", false;

@@ -44,7 +44,9 @@ void SelectResolution(TForm1& form, char resolution) {
 // has gone out and one reading after it has passed.
 class Run {
  public:
-  Run(const CommandLine& options, TForm1& form) : options_(options), form_(form) {}
+  // `errors` is the first exception the window's handlers let out, if any.
+  Run(const CommandLine& options, TForm1& form, const std::string& errors)
+      : options_(options), form_(form), errors_(errors) {}
 
   int Go() {
     std::string error;
@@ -66,7 +68,8 @@ class Run {
       if (Clock::now() - lastSign_ > limit) {
         code = Fail(kSilent, "the instrument on COM" + std::to_string(form_.SioComPort1->ComNumber()) +
                                  " did not answer within " + Seconds() + " s (status: " +
-                                 form_.La_Stat->Caption() + ")");
+                                 form_.La_Stat->Caption() + ")" +
+                                 (errors_.empty() ? "" : "; " + errors_));
         break;
       }
       platform::Sleep(2);
@@ -134,6 +137,7 @@ class Run {
 
   const CommandLine& options_;
   TForm1& form_;
+  const std::string& errors_;
   record::Session session_;
   Step step_ = Step::LinkUp;
   long shown_ = 0;
@@ -165,7 +169,7 @@ int RunHeadless(const CommandLine& options) {
                  firstError.empty() ? "the port did not open" : firstError.c_str());
     code = kPortFailed;
   } else {
-    code = Run(options, *form).Go();
+    code = Run(options, *form, firstError).Go();
   }
   framework::Application->OnException = nullptr;
   return code;

@@ -77,14 +77,16 @@ void BM_DecimateWeek(benchmark::State& state) {
 }
 BENCHMARK(BM_DecimateWeek)->Unit(benchmark::kMillisecond);
 
-// One redraw of the whole week on a 1000-pixel-wide chart: decimate, hand
-// the points to the series, lay out the axes and paint.
-void BM_RedrawWeek(benchmark::State& state) {
+// One redraw on a 1000-pixel-wide chart: decimate, hand the points to the
+// series, lay out the axes and paint. The argument is the hours in view:
+// 0 the whole week (autoscale), 1 a live redraw zoomed in on one hour.
+void BM_Redraw(benchmark::State& state) {
   record::Session session;
   FillWeek(session);
   record::TrendChart chart;
   chart.resize(1100, 500);
   chart.SetTrend(session.CurrentTrend());
+  if (state.range(0) > 0) chart.ZoomTime(static_cast<double>(state.range(0)) / (7 * 24), 0.5);
   QPixmap canvas(chart.size());
   for (auto _ : state) {
     chart.Redraw();
@@ -93,25 +95,8 @@ void BM_RedrawWeek(benchmark::State& state) {
   }
   state.counters["points_drawn"] = static_cast<double>(chart.DrawnPoints());
 }
-BENCHMARK(BM_RedrawWeek)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-
-// A live redraw after zooming in on one hour of the week.
-void BM_RedrawHourOfWeek(benchmark::State& state) {
-  record::Session session;
-  FillWeek(session);
-  record::TrendChart chart;
-  chart.resize(1100, 500);
-  chart.SetTrend(session.CurrentTrend());
-  chart.ZoomTime(1.0 / (7 * 24), 0.5);
-  QPixmap canvas(chart.size());
-  for (auto _ : state) {
-    chart.Redraw();
-    static_cast<QWidget&>(chart).render(&canvas);
-    benchmark::DoNotOptimize(canvas.cacheKey());
-  }
-  state.counters["points_drawn"] = static_cast<double>(chart.DrawnPoints());
-}
-BENCHMARK(BM_RedrawHourOfWeek)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Redraw)->ArgName("hours")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)->ReportAggregatesOnly(true);
 
 // For comparison: the same week handed to Qt Charts whole, as a chart
 // without decimation would draw it (one redraw).
