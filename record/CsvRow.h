@@ -1,7 +1,7 @@
 // One reading as a row of the recorder's CSV file.
 //
 // Columns: time (ISO 8601 local time with milliseconds and the UTC
-// offset), elapsed_s (seconds since the recording started, to the
+// offset), elapsed_s (seconds since the recording's first reading, to the
 // millisecond), value (SI units, shortest text that reads back as the same
 // double; empty for an overload or an unreadable reading), unit, function
 // (the instrument's letter: U V I J R Z F T), range (the range digit),

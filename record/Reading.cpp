@@ -12,25 +12,20 @@ struct RangeScale {
   char range;
   std::string_view unit;
   int exponent;
-  std::string_view fullScale;
 };
 
 // Every function and range the panel can select, with the unit the
 // display shows the number in.
 constexpr std::array kRanges{
-    RangeScale{'U', '0', "mV", -3, "200"}, RangeScale{'U', '1', "V", 0, "2"},
-    RangeScale{'U', '2', "V", 0, "20"},    RangeScale{'U', '3', "V", 0, "200"},
-    RangeScale{'U', '4', "V", 0, "1000"},  RangeScale{'V', '0', "mV", -3, "200"},
-    RangeScale{'V', '1', "V", 0, "2"},     RangeScale{'V', '2', "V", 0, "20"},
-    RangeScale{'V', '3', "V", 0, "200"},   RangeScale{'V', '4', "V", 0, "1000"},
-    RangeScale{'I', '1', "A", 0, "2"},     RangeScale{'J', '1', "A", 0, "2"},
-    RangeScale{'R', '0', "Ω", 0, "200"},   RangeScale{'R', '1', "kΩ", 3, "2"},
-    RangeScale{'R', '2', "kΩ", 3, "20"},   RangeScale{'R', '3', "kΩ", 3, "200"},
-    RangeScale{'R', '4', "MΩ", 6, "2"},    RangeScale{'R', '5', "MΩ", 6, "20"},
-    RangeScale{'R', '6', "GΩ", 9, "2"},    RangeScale{'Z', '0', "Ω", 0, "200"},
-    RangeScale{'Z', '1', "kΩ", 3, "2"},    RangeScale{'Z', '2', "kΩ", 3, "20"},
-    RangeScale{'Z', '3', "kΩ", 3, "200"},  RangeScale{'Z', '4', "MΩ", 6, "2"},
-    RangeScale{'F', '0', "Hz", 0, ""},     RangeScale{'T', '0', "µs", -6, ""},
+    RangeScale{'U', '0', "mV", -3}, RangeScale{'U', '1', "V", 0},   RangeScale{'U', '2', "V", 0},
+    RangeScale{'U', '3', "V", 0},   RangeScale{'U', '4', "V", 0},   RangeScale{'V', '0', "mV", -3},
+    RangeScale{'V', '1', "V", 0},   RangeScale{'V', '2', "V", 0},   RangeScale{'V', '3', "V", 0},
+    RangeScale{'V', '4', "V", 0},   RangeScale{'I', '1', "A", 0},   RangeScale{'J', '1', "A", 0},
+    RangeScale{'R', '0', "Ω", 0},   RangeScale{'R', '1', "kΩ", 3},  RangeScale{'R', '2', "kΩ", 3},
+    RangeScale{'R', '3', "kΩ", 3},  RangeScale{'R', '4', "MΩ", 6},  RangeScale{'R', '5', "MΩ", 6},
+    RangeScale{'R', '6', "GΩ", 9},  RangeScale{'Z', '0', "Ω", 0},   RangeScale{'Z', '1', "kΩ", 3},
+    RangeScale{'Z', '2', "kΩ", 3},  RangeScale{'Z', '3', "kΩ", 3},  RangeScale{'Z', '4', "MΩ", 6},
+    RangeScale{'F', '0', "Hz", 0},  RangeScale{'T', '0', "µs", -6},
 };
 
 const RangeScale* FindRange(char function, char range) {
@@ -120,13 +115,6 @@ bool FindDisplayScale(char function, char range, DisplayScale& scale) {
   if (r == nullptr) return false;
   scale = {r->unit, r->exponent};
   return true;
-}
-
-std::string RangeName(char function, char range) {
-  const RangeScale* r = FindRange(function, range);
-  if (r == nullptr) return {};
-  if (r->fullScale.empty()) return std::string(r->unit == "µs" ? "мкс" : r->unit);
-  return std::string(r->fullScale) + " " + std::string(r->unit);
 }
 
 std::string_view FunctionName(char function) {

@@ -59,9 +59,6 @@ struct DisplayScale {
   int exponent = 0;
 };
 bool FindDisplayScale(char function, char range, DisplayScale& scale);
-// The range as a person reads it: "2 V", "200 mV", "20 kΩ", "2 A", "Hz".
-// Empty when the function has no such range.
-std::string RangeName(char function, char range);
 // The function as the status strip names it: "U=", "U~", "I=", "I~", "R",
 // "Z", "F", "T"; "?" for an unknown function.
 std::string_view FunctionName(char function);

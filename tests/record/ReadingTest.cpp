@@ -139,12 +139,7 @@ TEST(ReadingTest, SimulatorLinesOfEverySettingReadBack) {
   EXPECT_EQ(checked, 26 * 3 * 4);
 }
 
-TEST(ReadingTest, NamesOfRangesAndFunctions) {
-  EXPECT_EQ(record::RangeName('U', '0'), "200 mV");
-  EXPECT_EQ(record::RangeName('R', '6'), "2 GΩ");
-  EXPECT_EQ(record::RangeName('I', '1'), "2 A");
-  EXPECT_EQ(record::RangeName('T', '0'), "мкс");
-  EXPECT_EQ(record::RangeName('I', '2'), "");
+TEST(ReadingTest, NamesOfFunctionsAndUnits) {
   EXPECT_EQ(record::FunctionName('V'), "U~");
   EXPECT_EQ(record::SiUnit('T'), "s");
 }
