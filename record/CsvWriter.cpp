@@ -18,11 +18,14 @@ std::string Sentence(const std::string& what, const std::string& path, int error
 
 std::unique_ptr<CsvWriter> CsvWriter::Open(const std::string& path, std::string& error) {
   if (path == "-") return std::unique_ptr<CsvWriter>(new CsvWriter(path, STDOUT_FILENO, false));
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Non-blocking only for the open itself: a FIFO without a reader would
+  // otherwise hold the caller (the window) until one comes.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) {
     error = Sentence("Не удалось открыть файл записи", path, errno);
     return nullptr;
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   struct stat info {};
   // Character devices (a terminal, /dev/null, /dev/full) are written
   // without the file checks that only make sense for a file on a disk.

@@ -2,6 +2,8 @@
 // written, and a file that cannot be written stops the recording with a
 // message, keeping what was written.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -135,6 +137,38 @@ TEST(CsvWriterTest, AFolderRemovedWhileRecordingStopsItKeepingNothingHidden) {
   ASSERT_TRUE(writer->Failure());
   EXPECT_NE(writer->Failure()->find("удалён"), std::string::npos);
   EXPECT_EQ(writer->Written(), 1u);
+}
+
+TEST(CsvWriterTest, AStalledFileNeverHoldsTheCaller) {
+  TempFolder folder;
+  const fs::path fifo = folder.Path() / "stalled";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string error;
+  // No reader yet: refused at once instead of waiting for one.
+  EXPECT_FALSE(record::CsvWriter::Open(fifo.string(), error));
+  EXPECT_NE(error.find(std::strerror(ENXIO)), std::string::npos) << error;
+  // A reader that takes nothing: the writer thread blocks once the pipe is
+  // full, and Append goes on queueing.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  auto writer = record::CsvWriter::Open(fifo.string(), error);
+  ASSERT_TRUE(writer) << error;
+  const std::string line(99, 'x');
+  for (int i = 0; i < 4000; ++i) ASSERT_TRUE(writer->Append(line + "\n"));
+  EXPECT_GT(writer->Pending(), 0u);
+  EXPECT_LT(writer->Written(), 4000u);
+  writer->Finish();  // does not wait either
+  std::size_t drained = 0;
+  char buffer[4096];
+  ASSERT_TRUE(WaitFor([&] {
+    const ssize_t n = ::read(reader, buffer, sizeof buffer);
+    if (n > 0) drained += static_cast<std::size_t>(n);
+    return writer->Done() && n <= 0;
+  }));
+  writer->Close();
+  ::close(reader);
+  EXPECT_EQ(writer->Written(), 4000u);
+  EXPECT_EQ(drained, 4000u * 100);
 }
 
 TEST(SessionTest, RecordsRowsSegmentsAndStopsOnAFailedDisk) {
