@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -82,7 +83,9 @@ class Session {
 
   void ClearStatistics() { statistics_.Clear(); }
   const Statistics& Stats() const { return statistics_; }
-  const std::vector<Trend>& Trends() const { return trends_; }
+  // Trends stay where they are as others are added (a view may keep a
+  // pointer to one for the session's life).
+  const std::deque<Trend>& Trends() const { return trends_; }
   // The trend of the last reading's function and unit, or null.
   const Trend* CurrentTrend() const;
   // The total number of readings taken.
@@ -93,7 +96,7 @@ class Session {
 
  private:
   Statistics statistics_;
-  std::vector<Trend> trends_;
+  std::deque<Trend> trends_;
   std::size_t currentTrend_ = 0;
   bool hasCurrent_ = false;
   std::uint64_t readings_ = 0;

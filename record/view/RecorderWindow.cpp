@@ -1,6 +1,7 @@
 #include "record/view/RecorderWindow.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -46,9 +47,12 @@ class RecorderWindow::Impl {
     autoscale_->setChecked(true);
     auto* png = new QPushButton(QStringLiteral("Сохранить PNG…"));
     auto* clear = new QPushButton(QStringLiteral("Сбросить статистику"));
+    trendChoice_ = new QComboBox();
+    trendChoice_->setMinimumContentsLength(8);
     for (QWidget* w : {static_cast<QWidget*>(start_), static_cast<QWidget*>(stop_),
                        static_cast<QWidget*>(pause_), static_cast<QWidget*>(autoscale_),
-                       static_cast<QWidget*>(png), static_cast<QWidget*>(clear)})
+                       static_cast<QWidget*>(png), static_cast<QWidget*>(clear),
+                       static_cast<QWidget*>(trendChoice_)})
       buttons->addWidget(w);
     buttons->addStretch();
     state_ = new QLabel();
@@ -75,6 +79,7 @@ class RecorderWindow::Impl {
       const QSignalBlocker quiet(autoscale_);
       autoscale_->setChecked(on);
     };
+    QObject::connect(trendChoice_, &QComboBox::activated, [this](int index) { ChooseTrend(index); });
     QObject::connect(png, &QPushButton::clicked, [this] { AskAndSavePng(); });
     QObject::connect(clear, &QPushButton::clicked, [this] { Clear(); });
     // A failing disk must show even when no reading comes to notice it.
@@ -84,12 +89,46 @@ class RecorderWindow::Impl {
   }
 
   void Update() {
-    if (chart_->CurrentTrend() != session_.CurrentTrend())
-      chart_->SetTrend(session_.CurrentTrend());
+    ListTrends();
+    const Trend* current = session_.CurrentTrend();
+    // A new function or unit brings its trend into view; a trend picked by
+    // hand stays until then.
+    if (current != lastCurrent_) {
+      lastCurrent_ = current;
+      following_ = true;
+    }
+    const Trend* shown = following_ ? current : chart_->CurrentTrend();
+    if (shown != chart_->CurrentTrend())
+      chart_->SetTrend(shown);
     else
       chart_->DataChanged();
+    SelectShownTrend();
     if (window_.isVisible()) FillTable();
     CheckRecording();
+  }
+
+  // One entry per trend of the session, in the order they appeared.
+  void ListTrends() {
+    const auto& trends = session_.Trends();
+    for (auto i = static_cast<std::size_t>(trendChoice_->count()); i < trends.size(); ++i) {
+      const std::string_view name = FunctionName(trends[i].function);
+      trendChoice_->addItem(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) +
+                            QStringLiteral(", ") + QString::fromStdString(trends[i].unit));
+    }
+  }
+
+  void SelectShownTrend() {
+    const auto& trends = session_.Trends();
+    for (std::size_t i = 0; i < trends.size(); ++i)
+      if (&trends[i] == chart_->CurrentTrend()) trendChoice_->setCurrentIndex(static_cast<int>(i));
+  }
+
+  void ChooseTrend(int index) {
+    const auto& trends = session_.Trends();
+    if (index < 0 || static_cast<std::size_t>(index) >= trends.size()) return;
+    const Trend* picked = &trends[static_cast<std::size_t>(index)];
+    following_ = picked == session_.CurrentTrend();
+    chart_->SetTrend(picked);
   }
 
   void AskAndStart() {
@@ -190,6 +229,9 @@ class RecorderWindow::Impl {
   QPushButton* stop_ = nullptr;
   QCheckBox* pause_ = nullptr;
   QCheckBox* autoscale_ = nullptr;
+  QComboBox* trendChoice_ = nullptr;
+  const Trend* lastCurrent_ = nullptr;
+  bool following_ = true;  // the chart shows the latest reading's trend
   QLabel* state_ = nullptr;
   TrendChart* chart_ = nullptr;
   QTableWidget* table_ = nullptr;
@@ -225,6 +267,13 @@ bool RecorderWindow::SaveChart(const std::string& path) {
 }
 
 std::string RecorderWindow::StateText() const { return impl_->state_->text().toStdString(); }
+void RecorderWindow::ChooseTrend(int index) { impl_->ChooseTrend(index); }
+
+std::string RecorderWindow::ChartTrend() const {
+  const Trend* trend = impl_->chart_->CurrentTrend();
+  return trend == nullptr ? std::string() : std::string(1, trend->function) + " " + trend->unit;
+}
+
 std::string RecorderWindow::LastMessage() const { return impl_->lastMessage_.toStdString(); }
 
 }  // namespace record

@@ -1,7 +1,9 @@
 // The recorder's window: buttons to start and stop recording, pause the
 // chart, autoscale, save the chart as PNG and clear the statistics; the
 // recording's state line; the trend chart of the current function and
-// unit; and the statistics table, one row per function and unit.
+// unit (a list picks another one of the session's trends; a change of
+// function or unit brings the new one into view); and the statistics table,
+// one row per function and unit.
 //
 // The window is a top-level window of its own beside the front panel. It
 // shows the Session it is given and never changes how readings are taken.
@@ -49,6 +51,10 @@ class RecorderWindow {
   // The text of the state line and of the last failure shown (for tests).
   std::string StateText() const;
   std::string LastMessage() const;
+  // Picks the session's trend number `index` for the chart, as the list
+  // does; the function and unit the chart shows ("" for none).
+  void ChooseTrend(int index);
+  std::string ChartTrend() const;
 
  private:
   class Impl;
