@@ -175,7 +175,8 @@ Without a window (no display needed):
   --resolution R    0: 3.5 digits, 1: 4.5 digits, 2: 5.5 digits
   --csv FILE|-      where the rows go (default -, standard output)
   --timeout SEC     how long the instrument may stay silent, at the start
-                    and between two readings (default 5)
+                    and between two readings, beyond the panel's own
+                    reading interval (default 5)
 
 CSV columns: time (ISO 8601 local, milliseconds), elapsed_s, value (SI
 units), unit (V A Ω Hz s), function, range, resolution, raw (the display

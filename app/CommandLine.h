@@ -31,7 +31,8 @@ struct CommandLine {
   std::optional<char> range;
   std::optional<char> resolution;
   std::string csv = "-";
-  double timeoutSeconds = 5.0;  // for the link and for each reading
+  // How long the instrument may stay silent beyond the reading interval.
+  double timeoutSeconds = 5.0;
 };
 
 // Parses argv[1..]; on a mistake returns nullopt and sets `error`.

@@ -54,8 +54,13 @@ class Run {
     form_.OnReading = [this](const std::string& text, char function, char range, char resolution) {
       Reading(text, record::Setting{function, range, resolution});
     };
+    // Readings come one reading interval apart, and the one after a
+    // setting is not shown: the instrument counts as silent only when
+    // nothing came for the time-out beyond two intervals.
+    const double limitSeconds =
+        options_.timeoutSeconds + 2 * form_.Ti_Result->Interval() / 1000.0;
     const auto limit = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(options_.timeoutSeconds));
+        std::chrono::duration<double>(limitSeconds));
     lastSign_ = Clock::now();
     int code = kDone;
     while (taken_ < options_.count) {
@@ -67,8 +72,8 @@ class Run {
       }
       if (Clock::now() - lastSign_ > limit) {
         code = Fail(kSilent, "the instrument on COM" + std::to_string(form_.SioComPort1->ComNumber()) +
-                                 " did not answer within " + Seconds() + " s (status: " +
-                                 form_.La_Stat->Caption() + ")" +
+                                 " did not answer: no reading for " + Seconds(limitSeconds) +
+                                 " s (status: " + form_.La_Stat->Caption() + ")" +
                                  (errors_.empty() ? "" : "; " + errors_));
         break;
       }
@@ -124,9 +129,9 @@ class Run {
   // the old settings; the one after it cannot.
   void Expect(int readings) { expected_ = shown_ + readings; }
 
-  std::string Seconds() const {
+  static std::string Seconds(double seconds) {
     char text[32];
-    std::snprintf(text, sizeof text, "%g", options_.timeoutSeconds);
+    std::snprintf(text, sizeof text, "%g", seconds);
     return text;
   }
 

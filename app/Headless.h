@@ -7,8 +7,8 @@
 // that no reading of the old settings is counted, then prints `count`
 // readings as CSV rows (header first) to the chosen file and returns 0.
 // It returns 3 (the message on stderr) when the port cannot be opened, 4
-// when the instrument stays silent longer than the time-out (at start-up
-// or between readings), 5 when the CSV file cannot be written.
+// when no reading comes for the time-out beyond two reading intervals (at
+// start-up or between readings), 5 when the CSV file cannot be written.
 //
 // Thread safety: the program's main thread, once.
 #pragma once
