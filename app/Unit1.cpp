@@ -68,9 +68,15 @@ TForm1::TForm1() {
 void TForm1::Loaded() {
   // The form is the first of its layout to finish loading, so the port
   // opens on the chosen number, never on the layout's first.
-  if (StartPort != 0)
+  if (StartPort != 0) {
     if (auto* port = dynamic_cast<comport::TSioComPort*>(FindComponent("SioComPort1")))
       port->SetComNumber(StartPort);
+    // The "Интерфейс" marks tell the port in use: Com1, Com2 or neither.
+    if (auto* com1 = dynamic_cast<framework::TMenuItem*>(FindComponent("Com11")))
+      com1->SetChecked(StartPort == 1);
+    if (auto* com2 = dynamic_cast<framework::TMenuItem*>(FindComponent("Com21")))
+      com2->SetChecked(StartPort == 2);
+  }
   framework::TForm::Loaded();
 }
 

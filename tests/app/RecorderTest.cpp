@@ -86,4 +86,19 @@ TEST(Recorder, AFailedDiskStopsTheRecordingNotThePanel) {
   EXPECT_NE(recorder.Window().LastMessage().find("no/such/r.csv"), std::string::npos);
 }
 
+TEST(StartPort, OpensTheChosenPortAndMarksIt) {
+  auto sim = StartSimulator();  // COM1, which must stay untouched
+  platform::FakeSerialDevice::Register(2);
+  TForm1::StartPort = 2;
+  auto form = framework::NewObject<TForm1>();
+  TForm1::StartPort = 0;
+  EXPECT_EQ(form->SioComPort1->ComNumber(), 2);
+  EXPECT_TRUE(form->SioComPort1->Open());
+  EXPECT_TRUE(form->Com21->Checked());
+  EXPECT_FALSE(form->Com11->Checked());
+  form.reset();
+  platform::FakeSerialDevice::Unregister(2);
+  EXPECT_EQ(sim->Counters().received, 0u);
+}
+
 }  // namespace
