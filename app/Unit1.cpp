@@ -314,15 +314,23 @@ void TForm1::ResetPanel() {
   ShowSettings();
 }
 
+// The port is flushed first: a start-up that cannot reach the port ends
+// there and changes nothing.
 void TForm1::LinkStartUp(const char* status) {
+  SioComPort1->FlushInput();
+  SioComPort1->FlushOutput();
   ResetPanel();
   restoreOnLink_ = false;
-  BeginProbing(status);
+  ProbeFlushed(status);
 }
 
 void TForm1::BeginProbing(const char* status) {
   SioComPort1->FlushInput();
   SioComPort1->FlushOutput();
+  ProbeFlushed(status);
+}
+
+void TForm1::ProbeFlushed(const char* status) {
   LineComplete = 0;
   FlagSvyaz = 0;
   FlagSkipLCD = 0;

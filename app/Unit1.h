@@ -311,6 +311,7 @@ class TForm1 : public framework::TForm {
   void ResetPanel();
   void LinkStartUp(const char* status);
   void BeginProbing(const char* status);
+  void ProbeFlushed(const char* status);
   void StopCycle();
   void LinkLost();
   void PortLost();

@@ -181,7 +181,8 @@ TEST_F(PanelCycle, ASilentInstrumentEndsTheWaitAndThePanelRecovers) {
   sim->SetSilent(false);
   const std::size_t seen = watch->Count();
   ASSERT_TRUE(PumpUntil([&] { return watch->Count() > seen && form->La_Data->Visible(); }, 4000ms));
-  EXPECT_EQ(form->La_Stat->Caption(), app::kStatusSetupDone);
+  // Back with the settings the panel held, and the status line says which.
+  EXPECT_EQ(form->La_Stat->Caption(), "функция U=   диапазон 2V   запуск внутренний");
 }
 
 }  // namespace
