@@ -376,19 +376,25 @@ void TForm1::PortLost() {
   Ti_Reopen->SetEnabled(true);
 }
 
+// Every second until an instrument answers on it, the port is closed and
+// opened again: the COM number may lead to another device now (an adapter
+// plugged in again, a link made anew), and only an open finds that out.
 void TForm1::Ti_ReopenTimer(TObject*) {
   Ti_Reopen->SetEnabled(false);
-  try {
-    SioComPort1->SetOpen(true);
-  } catch (const framework::Exception&) {
-    // Still gone: try again, without a box each second.
-  }
-  if (!SioComPort1->Open()) {
-    Ti_Reopen->SetEnabled(true);
+  if (!portLost_) return;
+  if (FlagSvyaz) {
+    portLost_ = false;  // answered: the start-up goes on from here
     return;
   }
-  portLost_ = false;
-  GuardPort([this] { BeginProbing(kStatusNoLink); });
+  Ti_Diag->SetEnabled(false);
+  Ti_Reopen->SetEnabled(true);
+  try {
+    SioComPort1->SetOpen(false);
+    SioComPort1->SetOpen(true);
+  } catch (const framework::Exception&) {
+    return;  // still gone: no box each second
+  }
+  if (SioComPort1->Open()) GuardPort([this] { BeginProbing(kStatusNoLink); });
 }
 
 void TForm1::FormCreate(TObject*) { LinkStartUp(kStatusSetup); }

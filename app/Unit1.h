@@ -89,8 +89,9 @@ inline constexpr std::chrono::milliseconds kReplyLimit{3000};
 inline constexpr unsigned kPollPauseMs = 1;
 // How long a step whose limit ran out waits for the answer to its probe:
 // the echo of one character takes 70 ms at 300 baud; the rest is room for
-// a loaded machine.
-inline constexpr std::chrono::milliseconds kProbeLimit{1000};
+// a loaded machine. With kReplyLimit and the second a reading step may
+// start after the last line, a silence is judged in 4.6 s at most.
+inline constexpr std::chrono::milliseconds kProbeLimit{500};
 // How often a port whose device vanished is tried again.
 inline constexpr unsigned kReopenIntervalMs = 1000;
 
