@@ -47,7 +47,6 @@ TForm1::TForm1() {
   BindHandler("Ti_DiagTimer", &TForm1::Ti_DiagTimer);
   BindHandler("Ti_ResetTimer", &TForm1::Ti_ResetTimer);
   BindHandler("N19Click", &TForm1::N19Click);
-  BindHandler("Ti_ReopenTimer", &TForm1::Ti_ReopenTimer);
   BindKeyHandlers();
   BindServiceHandlers();
   LoadLayout("UNIT1");
@@ -349,6 +348,9 @@ void TForm1::StopCycle() {
   Ti_Diag->SetEnabled(false);
   FlagLinkUp = 0;
   FlagSvyaz = 0;
+  // A reset cut short by the loss still counts: the panel takes the
+  // defaults, and the restore brings the instrument to them.
+  if (FlagReset) ResetPanel();
   // The last reading belongs to a link that is gone; it must not stand
   // beside the unit of whatever comes back.
   La_Data->SetVisible(false);
@@ -368,11 +370,7 @@ void TForm1::PortLost() {
   restoreOnLink_ = true;
   portLost_ = true;
   La_Stat->SetCaption(kStatusNoLink);
-  // Closing a vanished device fails nowhere that matters: the handle goes.
-  try {
-    SioComPort1->SetOpen(false);
-  } catch (const framework::Exception&) {
-  }
+  SioComPort1->SetOpen(false);
   Ti_Reopen->SetEnabled(true);
 }
 

@@ -148,8 +148,10 @@ std::int32_t NewRod(const TFunctionKey& key, std::int32_t rod, std::uint8_t pere
 }  // namespace
 
 void TForm1::BindKeyHandlers() {
-  for (const TFunctionKey& key : kFunctionKeys)
-    AddHandler<void(TObject*)>(std::string(key.handler), [this, &key](TObject*) { ChooseFunction(key); });
+  for (const TFunctionKey& key : kFunctionKeys) {
+    AddHandler<void(TObject*)>(std::string(key.handler),
+                               [this, &key](TObject*) { ChooseFunction(key); });
+  }
   BindHandler("Bu_LeftClick", &TForm1::Bu_LeftClick);
   BindHandler("Bu_RightClick", &TForm1::Bu_RightClick);
   BindHandler("N2Click", &TForm1::N2Click);
