@@ -218,25 +218,27 @@ void TForm1::GuardPort(const std::function<void()>& work) {
   }
 }
 
-// Runs a reading or command step with kReplyLimit. When the limit runs out
-// the instrument is probed: alive, the step's own timer runs it again from
-// its start (the window handles its events in between); silent, the link
-// is lost.
-template <class Step>
-void TForm1::RunTimedStep(TTimer* again, Step step) {
-  GuardPort([&] {
-    stepDeadline_ = Clock::now() + kReplyLimit;
-    bool silent = false;
-    try {
-      step();
-    } catch (const ELinkSilent&) {
-      silent = true;
-    } catch (...) {
-      stepDeadline_.reset();
-      throw;
-    }
+bool TForm1::FinishedWithin(std::chrono::milliseconds limit, const std::function<void()>& work) {
+  stepDeadline_ = Clock::now() + limit;
+  bool finished = true;
+  try {
+    work();
+  } catch (const ELinkSilent&) {
+    finished = false;
+  } catch (...) {
     stepDeadline_.reset();
-    if (!silent) return;
+    throw;
+  }
+  stepDeadline_.reset();
+  return finished;
+}
+
+// When the step's limit runs out the instrument is probed: alive, the
+// step's own timer runs it again from its start (the window handles its
+// events in between); silent, the link is lost.
+void TForm1::RunTimedStep(TTimer* again, const std::function<void()>& step) {
+  GuardPort([&] {
+    if (FinishedWithin(kReplyLimit, step)) return;
     if (InstrumentAnswers())
       again->SetEnabled(true);
     else
@@ -249,15 +251,7 @@ void TForm1::RunTimedStep(TTimer* again, Step step) {
 bool TForm1::InstrumentAnswers() {
   OutChar = '!';
   SioComPort1->WriteBlock(&OutChar, 1);
-  stepDeadline_ = Clock::now() + kProbeLimit;
-  bool answered = true;
-  try {
-    ReturnCharC();
-  } catch (const ELinkSilent&) {
-    answered = false;
-  }
-  stepDeadline_.reset();
-  return answered;
+  return FinishedWithin(kProbeLimit, [this] { ReturnCharC(); });
 }
 
 void TForm1::Ti_CMDTimer(TObject*) {

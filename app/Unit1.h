@@ -317,8 +317,11 @@ class TForm1 : public framework::TForm {
   void LinkLost();
   void PortLost();
   bool InstrumentAnswers();
-  template <class Step>
-  void RunTimedStep(framework::TTimer* again, Step step);
+  // Runs `work` with ReturnCharC's waits limited to `limit` in all: false
+  // when the time ran out (ELinkSilent), true when it finished.
+  bool FinishedWithin(std::chrono::milliseconds limit, const std::function<void()>& work);
+  // A reading or command step with kReplyLimit; `again` is its own timer.
+  void RunTimedStep(framework::TTimer* again, const std::function<void()>& step);
   void GuardPort(const std::function<void()>& work);
 
   std::optional<std::chrono::steady_clock::time_point> stepDeadline_;
