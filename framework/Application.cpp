@@ -174,9 +174,10 @@ void TApplication::HandleException(TObject* Sender) noexcept {
     } catch (const std::exception& e) {
       ++exceptionCount_;
       lastExceptionText_ = ExceptionText(e);
+      const auto* known = dynamic_cast<const Exception*>(&e);
       if (OnException)
         OnException(Sender, e);
-      else
+      else if (known == nullptr || !known->Silent())
         ShowException(e);
     } catch (...) {
       Exception unknown("Unknown exception");

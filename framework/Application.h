@@ -10,7 +10,8 @@
 // Every event handler the framework calls (controls, menus, timers, window
 // procedures, posted work) runs through CallGuarded: an exception never
 // reaches the event loop. HandleException passes it to OnException when
-// set; otherwise the default handler shows its text in a message box (one
+// set; otherwise the default handler shows its text (nothing for a silent
+// Exception) in a message box (one
 // at a time: a second while one is open goes to stderr), or, on a headless
 // platform, prints it to stderr. Every handled exception is recorded.
 //
