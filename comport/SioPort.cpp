@@ -177,6 +177,7 @@ void TSioCustomComPort::ValidatePort() {
 }
 
 void TSioCustomComPort::OpenPort() {
+  lastOpenFailure_ = 0;
   ValidatePort();
   line_ = std::make_unique<TSioLine>(kLineHandle);
   try {
@@ -255,8 +256,8 @@ void TSioCustomComPort::OpenAutomatically() {
   const std::int32_t before = lastOpenFailure_;
   try {
     SetOpen(true);
-  } catch (errors::ESIOException& e) {
-    if (before != 0 && e.ResultCode() == before) e.SetSilent(true);
+  } catch (framework::Exception& e) {
+    if (before != 0 && lastOpenFailure_ == before) e.SetSilent(true);
     throw;
   }
 }

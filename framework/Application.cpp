@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QStyleFactory>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "framework/QtBridge.h"
@@ -12,8 +13,6 @@
 #include "platform/thread.h"
 
 namespace framework {
-
-namespace {
 
 // A platform message queue's wake hook may still be running on another
 // thread after it was removed; it reaches the event loop only through this
@@ -23,7 +22,7 @@ namespace {
 // to the main thread under a lock of Qt's own, which the thread checker
 // cannot see; the receiver takes the same mutex before it looks at the
 // event, so the hand-over is ordered in a way every tool can see.
-struct Waker {
+struct detail::Waker {
   // Guards context and the making of wake events; taken by the posting
   // threads, the receiver and Shutdown.
   std::mutex mutex;
@@ -37,6 +36,10 @@ struct Waker {
     QCoreApplication::postEvent(context, new QEvent(eventType));
   }
 };
+
+namespace {
+
+using detail::Waker;
 
 // Lives on the main thread and drains the platform queue when a wake
 // event reaches it.
@@ -57,10 +60,13 @@ class DrainReceiver : public QObject {
   std::function<void()> drain_;
 };
 
-std::shared_ptr<Waker>& TheWaker() {
-  static std::shared_ptr<Waker> waker;
-  return waker;
-}
+// A process that exits without Shutdown (the GUI library ends it from
+// inside the loop when the display goes away) frees its windows and ports
+// here. Handlers run in the reverse order of their registration and of the
+// making of static objects, so one registered when the loop starts runs
+// while the GUI library's statics made so far (fonts among them) still
+// exist; the application object's own destructor would run after them.
+void ShutdownAtExit() { Application->ReleaseAtExit(); }
 
 // At most this many messages are dispatched per wake, so that a window
 // that keeps re-posting to itself cannot starve the Qt events.
@@ -108,21 +114,23 @@ void TApplication::Initialize() {
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
   }
   QApplication::setQuitOnLastWindowClosed(false);
+  static const bool registered = std::atexit(ShutdownAtExit) == 0;
+  (void)registered;
   auto waker = std::make_shared<Waker>();
   waker->eventType = static_cast<QEvent::Type>(QEvent::registerEventType());
   drainContext_ = std::make_unique<DrainReceiver>(waker, [this] { DrainPlatformQueue(); });
   waker->context = drainContext_.get();
-  TheWaker() = waker;
+  waker_ = waker;
   platform::SetQueueWakeHook(mainThreadId_, [waker] { waker->Post(); });
   PostDrain();
 }
 
 void TApplication::PostDrain() {
-  if (auto waker = TheWaker()) waker->Post();
+  if (waker_) waker_->Post();
 }
 
 void TApplication::DrainPlatformQueue() {
-  if (auto waker = TheWaker()) waker->posted.store(false);
+  if (waker_) waker_->posted.store(false);
   platform::MSG msg;
   for (int handled = 0; handled < kMessagesPerDrain; ++handled) {
     bool got = false;
@@ -151,6 +159,7 @@ void TApplication::Run() {
   if (mainForm_ == nullptr || terminated_) return;
   mainForm_->Show();
   if (terminated_) return;
+  std::atexit(ShutdownAtExit);
   QApplication::exec();
 }
 
@@ -212,17 +221,24 @@ void TApplication::Notification(TComponent* component, TOperation operation) {
   if (operation == TOperation::opRemove && component == mainForm_) mainForm_ = nullptr;
 }
 
-void TApplication::Shutdown() {
-  if (auto waker = TheWaker()) {
+void TApplication::Shutdown() { Release(false); }
+
+void TApplication::Release(bool processEnding) {
+  if (waker_) {
     platform::SetQueueWakeHook(mainThreadId_, {});
-    std::lock_guard lock(waker->mutex);
-    waker->context = nullptr;
+    std::lock_guard lock(waker_->mutex);
+    waker_->context = nullptr;
   }
-  TheWaker().reset();
+  waker_.reset();
   while (ComponentCount() > 0) DestroyComponent(Components(ComponentCount() - 1));
   mainForm_ = nullptr;
   drainContext_.reset();
-  qtApp_.reset();
+  // The process may be ending from inside an event loop of Qt's (a message
+  // box's): the Qt application is left to the end of the process then.
+  if (processEnding)
+    static_cast<void>(qtApp_.release());
+  else
+    qtApp_.reset();
   initialized_ = false;
   terminated_ = false;
 }

@@ -32,6 +32,9 @@ class QApplication;
 namespace framework {
 
 class TForm;
+namespace detail {
+struct Waker;
+}
 
 using TExceptionEvent = std::function<void(TObject* Sender, const std::exception& E)>;
 
@@ -80,13 +83,19 @@ class TApplication : public TComponent {
   const std::string& LastExceptionText() const { return lastExceptionText_; }
 
   // Frees the forms, unhooks the message queue and ends the Qt application
-  // it made. The destructor does this too.
+  // it made. A second call does nothing. A process that exits without it
+  // (from inside Run, as the GUI library does when the display goes away)
+  // gets the same from an exit handler, before the GUI library's own
+  // statics go, except that the Qt application is left to the end of the
+  // process.
   void Shutdown();
+  void ReleaseAtExit() { Release(true); }
 
   void Notification(TComponent* component, TOperation operation) override;
 
  private:
   void Adopt(std::unique_ptr<TComponent> form, TForm* asForm);
+  void Release(bool processEnding);
   void PostDrain();
   void DrainPlatformQueue();
 
@@ -98,6 +107,7 @@ class TApplication : public TComponent {
   int exceptionCount_ = 0;
   std::string lastExceptionText_;
   std::unique_ptr<QApplication> qtApp_;
+  std::shared_ptr<detail::Waker> waker_;  // shared with the wake hook and the receiver
   std::unique_ptr<QObject> drainContext_;
   unsigned mainThreadId_ = 0;
 };
