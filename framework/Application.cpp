@@ -66,6 +66,8 @@ class DrainReceiver : public QObject {
 // making of static objects, so one registered when the loop starts runs
 // while the GUI library's statics made so far (fonts among them) still
 // exist; the application object's own destructor would run after them.
+// It is registered when the application starts, when it adopts a form and
+// when the loop starts; the first run does the work.
 void ShutdownAtExit() { Application->ReleaseAtExit(); }
 
 // At most this many messages are dispatched per wake, so that a window
@@ -150,6 +152,9 @@ void TApplication::DrainPlatformQueue() {
 
 void TApplication::Adopt(std::unique_ptr<TComponent> form, TForm* asForm) {
   InsertComponent(std::move(form));
+  // Registered again as the program grows, so that it runs before every
+  // static the new form made.
+  std::atexit(ShutdownAtExit);
   if (mainForm_ == nullptr) mainForm_ = asForm;
   asForm->AfterConstruction();
 }
@@ -205,7 +210,7 @@ void TApplication::HandleException(TObject* Sender) noexcept {
 
 void TApplication::ShowException(const std::exception& E) {
   std::string text = ExceptionText(E);
-  if (detail::IsHeadless() || !detail::HasGui() || showingException_) {
+  if ((detail::IsHeadless() && !boxesWhenHeadless_) || !detail::HasGui() || showingException_) {
     std::fprintf(stderr, "%s\n", text.c_str());
     return;
   }

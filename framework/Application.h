@@ -72,6 +72,11 @@ class TApplication : public TComponent {
   void HandleException(TObject* Sender) noexcept;
   // The default handler's presentation of E.
   void ShowException(const std::exception& E);
+  // On a headless platform (offscreen, minimal) nobody could close a box,
+  // so the default handler prints to stderr instead, unless this is set
+  // (tests of the box's own event loop).
+  bool BoxesWhenHeadless() const { return boxesWhenHeadless_; }
+  void SetBoxesWhenHeadless(bool value) { boxesWhenHeadless_ = value; }
 
   const std::string& Title() const { return title_; }
   void SetTitle(const std::string& value) { title_ = value; }
@@ -102,6 +107,7 @@ class TApplication : public TComponent {
   bool initialized_ = false;
   bool terminated_ = false;
   bool showingException_ = false;
+  bool boxesWhenHeadless_ = false;
   TForm* mainForm_ = nullptr;
   std::string title_ = "Tesmar";
   int exceptionCount_ = 0;

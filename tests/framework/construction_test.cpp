@@ -3,6 +3,11 @@
 // the default exception handler's message box does).
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QTimer>
+
 #include "TestSupport.h"
 #include "framework/ExtCtrls.h"
 #include "framework/Forms.h"
@@ -89,6 +94,74 @@ TEST(FormConstructionTest, AComponentOfAFormUnderConstructionKnowsIt) {
   EXPECT_FALSE(timer->InConstruction());
   EXPECT_TRUE(timer->Running());
   ASSERT_TRUE(test::PumpUntil([&] { return ticks >= 1; }));
+}
+
+// Fails in its Loaded the way the port component does when it cannot
+// open: through the default exception handler, which shows a box.
+class TFailOnLoad : public TComponent {
+ public:
+  static const TClassInfo& StaticClassInfo() {
+    static const TClassInfo info = DefineClass<TFailOnLoad>("TFailOnLoad", &TComponent::StaticClassInfo());
+    return info;
+  }
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+  void Loaded() override {
+    TComponent::Loaded();
+    CallGuarded(this, [] { throw Exception("Cannot open the port"); });
+  }
+};
+
+class TBoxOnLoadForm : public TForm {
+ public:
+  static const TClassInfo& StaticClassInfo() {
+    static const TClassInfo info = DefineClass<TBoxOnLoadForm>("TBoxOnLoadForm", &TForm::StaticClassInfo());
+    return info;
+  }
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+  TBoxOnLoadForm() {
+    BindHandler("TickTimer", &TBoxOnLoadForm::TickTimer);
+    LoadLayoutText(R"(Form : TBoxOnLoadForm {
+      Tick : TTimer { Interval = 1 OnTimer = TickTimer }
+      Port : TFailOnLoad { }
+    })");
+    Tick = &Component<TTimer>("Tick");
+  }
+  void TickTimer(TObject*) { ticks += Tick != nullptr ? 1 : 1000; }
+  TTimer* Tick = nullptr;
+  int ticks = 0;
+};
+
+// The default handler's own box, on the offscreen platform: its event loop
+// runs while the form is being loaded; Enter closes it.
+TEST(FormConstructionTest, TheDefaultHandlersBoxWhileLoadingRunsNoHandlerOfTheForm) {
+  RegisterClass(TFailOnLoad::StaticClassInfo());
+  Application->SetBoxesWhenHeadless(true);
+  const int handledBefore = Application->ExceptionCount();
+  std::vector<std::string> boxTexts;
+  bool nestedBox = false;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    boxTexts.push_back(box->text().toStdString());
+    // A failure while the box is open is not stacked on it.
+    CallGuarded(nullptr, [] { throw Exception("A second failure"); });
+    nestedBox = nestedBox || QApplication::activeModalWidget() != box;
+    test::PumpFor(20ms);  // the form's 1 ms timer would come due meanwhile
+    QCoreApplication::postEvent(box, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
+    QCoreApplication::postEvent(box, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier));
+  });
+  answer.start(5);
+  auto form = NewObject<TBoxOnLoadForm>();
+  answer.stop();
+  Application->SetBoxesWhenHeadless(false);
+  ASSERT_EQ(boxTexts.size(), 1u);
+  EXPECT_EQ(boxTexts[0], "Cannot open the port");
+  EXPECT_FALSE(nestedBox);
+  EXPECT_EQ(Application->ExceptionCount(), handledBefore + 2);
+  EXPECT_EQ(form->ticks, 0);
+  ASSERT_TRUE(test::PumpUntil([&] { return form->ticks >= 2; }));
+  EXPECT_LT(form->ticks, 1000) << "a tick reached the form before its fields were set";
 }
 
 }  // namespace
