@@ -238,8 +238,10 @@ void TApplication::Release(bool processEnding) {
   while (ComponentCount() > 0) DestroyComponent(Components(ComponentCount() - 1));
   mainForm_ = nullptr;
   drainContext_.reset();
-  // The process may be ending from inside an event loop of Qt's (a message
-  // box's): the Qt application is left to the end of the process then.
+  // At process exit Qt's own statics are partly gone already, and the exit
+  // may come from inside one of its event loops (Qt ends the process so
+  // when the display goes away): the Qt application is left to the end of
+  // the process then.
   if (processEnding)
     static_cast<void>(qtApp_.release());
   else
