@@ -14,8 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace tesmar::gui;
 
-fs::path DosDevices() { return fs::path(std::getenv("XDG_CONFIG_HOME")) / "tesmar" / "dosdevices"; }
-
 // Waits until a visible window whose name matches Pattern is on Display.
 bool WindowShown(const std::string& display, const std::string& pattern) {
   for (int i = 0; i < 100; ++i) {
@@ -38,10 +36,11 @@ TEST(DisplayLoss, TheProgramEndsWithAnErrorCodeNotACrash) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    // Without a link COM1 would be the machine's first serial port; the
+    // simulator makes its own.
     std::error_code ignored;
     fs::remove(DosDevices() / "com1", ignored);
-    // Without a link COM1 would be the machine's first serial port.
-    if (!c.instrument) fs::create_symlink(DosDevices() / "gone", DosDevices() / "com1");
+    if (!c.instrument) LinkCom1(DosDevices() / "gone");
     std::unique_ptr<k4sim::Simulator> sim;
     if (c.instrument) {
       k4sim::Options options;

@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "framework/Application.h"
+
 extern char** environ;
 
 namespace tesmar::gui {
@@ -81,6 +83,21 @@ void BoxDriver::Poll() {
   screens.push_back(GrabScreen());
   const std::string command = "xdotool windowfocus --sync " + std::to_string(box->winId()) + " key Return";
   if (std::system(command.c_str()) != 0) ++failedKeys;
+}
+
+std::filesystem::path DosDevices() {
+  return std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "tesmar" / "dosdevices";
+}
+
+void LinkCom1(const std::filesystem::path& target) {
+  std::error_code ignored;
+  std::filesystem::remove(DosDevices() / "com1", ignored);
+  std::filesystem::create_symlink(target, DosDevices() / "com1");
+}
+
+void PumpFor(std::chrono::milliseconds span) {
+  const auto end = Clock::now() + span;
+  while (Clock::now() < end) framework::Application->ProcessMessages();
 }
 
 QImage GrabScreen() {

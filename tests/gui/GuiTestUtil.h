@@ -41,6 +41,14 @@ class BoxDriver {
   QWidget* answered_ = nullptr;  // the box last answered, until it closes
 };
 
+// The test program's private dosdevices folder (ProgramEnvironment), and
+// COM1 linked in it to Target (replacing the link there was).
+std::filesystem::path DosDevices();
+void LinkCom1(const std::filesystem::path& target);
+
+// Serves the application's loop for Span.
+void PumpFor(std::chrono::milliseconds span);
+
 // The whole screen as the X server shows it.
 QImage GrabScreen();
 

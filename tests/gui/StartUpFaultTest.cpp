@@ -22,20 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace tesmar::gui;
 using app::TForm1;
-using Clock = std::chrono::steady_clock;
-
-fs::path DosDevices() { return fs::path(std::getenv("XDG_CONFIG_HOME")) / "tesmar" / "dosdevices"; }
-
-void LinkCom1(const fs::path& target) {
-  std::error_code ignored;
-  fs::remove(DosDevices() / "com1", ignored);
-  fs::create_symlink(target, DosDevices() / "com1");
-}
-
-void PumpFor(std::chrono::milliseconds span) {
-  const auto end = Clock::now() + span;
-  while (Clock::now() < end) framework::Application->ProcessMessages();
-}
 
 // The window sits where its layout puts it, (147, 50), with no frame
 // under Xvfb; the lime display begins 16 + 24 pixels into the client area,
