@@ -67,11 +67,19 @@ DWORD MillisecondClock() {
   return platform::timeGetTime();
 }
 
-TSioBaseDispatcher* TSioBaseDispatcher::FindDispatcher(std::int32_t handle) {
-  Registry& registry = TheRegistry();
-  std::lock_guard guard(registry.lock);
+TSioRegistryLock::TSioRegistryLock() { TheRegistry().lock.Enter(); }
+
+TSioRegistryLock::~TSioRegistryLock() { TheRegistry().lock.Leave(); }
+
+TSioBaseDispatcher* TSioRegistryLock::Find(std::int32_t handle) const {
+  const Registry& registry = TheRegistry();
   if (handle < 0 || handle >= static_cast<std::int32_t>(registry.entries.size())) return nullptr;
   return registry.entries[handle];
+}
+
+TSioBaseDispatcher* TSioBaseDispatcher::FindDispatcher(std::int32_t handle) {
+  TSioRegistryLock lock;
+  return lock.Find(handle);
 }
 
 TSioBaseDispatcher::TSioBaseDispatcher(comport::TSioCustomComPort* owner)
@@ -249,38 +257,13 @@ void TSioBaseDispatcher::SetThreadBoost(BYTE boost) {
   std::lock_guard guard(DispatchLock);
   if (boost == ThreadBoost) return;
   ThreadBoost = boost;
-  if (ComThread) ComThread->SetPriorityStep(PriorityStep(boost, 0));
-  if (DispThread) DispThread->SetPriorityStep(PriorityStep(boost, 0));
-  if (OutThread) OutThread->SetPriorityStep(PriorityStep(boost, Rs485Active ? 1 : 0));
+  ApplyThreadPriorities();
 }
 
-void TSioBaseDispatcher::UpdateHandlerFlags(int mode) {
-  std::lock_guard guard(DispatchLock);
-  const bool others = WindowReceivers.size() > 1 || !ProcedureReceivers.empty() ||
-                      !MethodReceivers.empty();
-  switch (mode) {
-    case 0:
-      DeliveryWanted.store(others || ComponentListening.load());
-      break;
-    case 1:
-      ComponentListening.store(true);
-      DeliveryWanted.store(true);
-      break;
-    case 2:
-      ComponentListening.store(false);
-      DeliveryWanted.store(others);
-      break;
-    default:
-      break;
-  }
-}
-
-void TSioBaseDispatcher::ResetDataMatches() {
-  // Taken under DispatchLock: the dispatch thread scans the same slots.
-  std::lock_guard guard(DispatchLock);
-  for (TDataTrigger& trigger : DataTriggerList) {
-    std::fill(std::begin(trigger.MatchSlots), std::end(trigger.MatchSlots), 0);
-  }
+void TSioBaseDispatcher::ApplyThreadPriorities() {
+  if (ComThread) ComThread->SetPriorityStep(PriorityStep(ThreadBoost, 0));
+  if (DispThread) DispThread->SetPriorityStep(PriorityStep(ThreadBoost, 0));
+  if (OutThread) OutThread->SetPriorityStep(PriorityStep(ThreadBoost, Rs485Active ? 1 : 0));
 }
 
 }  // namespace dispatcher

@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dispatcher/SioDispatchRecords.h"
@@ -39,6 +40,8 @@ constexpr std::int32_t InRingSize = 8192;
 constexpr platform::DWORD MaxTraceEntries = 4000000;
 // Largest dispatch-log ring, in bytes.
 constexpr platform::DWORD MaxLogRingSize = 16000000;
+// Most entries of each trigger table.
+constexpr std::size_t MaxTriggersPerTable = 256;
 
 // Bits of LineErrorBits (the device's low five error bits).
 constexpr platform::DWORD LineErrorOverflow = 0x01;
@@ -80,12 +83,38 @@ std::string CompilerDescription();
 //
 // Thread safety: SetPriorityStep is called by the dispatcher under its
 // DispatchLock, from the window's thread, while the thread runs.
+//
+// SynchronizedCall is called by the dispatch thread on its own thread
+// object, during a delivery, with no dispatcher lock held.
 class TSioDispatcherThread {
  public:
   virtual ~TSioDispatcherThread() = default;
   // step: 0 idle, 1 lowest, 2 lower, 3 normal, 4 higher, 5 highest,
   // 6 time-critical.
   virtual void SetPriorityStep(int step) = 0;
+  // Runs method(message, wParam, lParam) on the application's main thread
+  // while the calling worker waits, and returns when it has run. An
+  // exception the method raises is raised again in the caller.
+  virtual void SynchronizedCall(platform::UINT message, platform::WPARAM wParam,
+                                platform::LPARAM lParam, const TTriggerMethod& method) = 0;
+};
+
+class TSioBaseDispatcher;
+
+// Holds the process-wide registry lock for its lifetime, so that a
+// dispatcher found through it stays registered until the lock is released.
+// The registry lock is taken before any lock of a dispatcher, never after
+// one. Dispatchers are created and destroyed on the window's thread, so a
+// dispatcher that this thread finds here is whole while the lock is held;
+// a receiver run on another thread must not destroy one.
+class TSioRegistryLock {
+ public:
+  TSioRegistryLock();
+  ~TSioRegistryLock();
+  TSioRegistryLock(const TSioRegistryLock&) = delete;
+  TSioRegistryLock& operator=(const TSioRegistryLock&) = delete;
+  // The registered dispatcher with that handle, or null.
+  TSioBaseDispatcher* Find(std::int32_t handle) const;
 };
 
 // TSioBaseDispatcher: abstract; the device layer overrides every device
@@ -171,6 +200,18 @@ class TSioBaseDispatcher {
   // The registered dispatcher with that handle, or null. For the window's
   // thread, which is also the thread that creates and destroys them.
   static TSioBaseDispatcher* FindDispatcher(std::int32_t handle);
+  // Calls fn(dispatcher) with the registry lock held when a dispatcher with
+  // that handle is registered; returns whether it did. fn may use the
+  // dispatcher's operations (they take its own locks after the registry's)
+  // but must not destroy it.
+  template <typename Fn>
+  static bool WithDispatcher(std::int32_t handle, Fn&& fn) {
+    TSioRegistryLock lock;
+    TSioBaseDispatcher* found = lock.Find(handle);
+    if (found == nullptr) return false;
+    fn(*found);
+    return true;
+  }
 
   // ---- Received data ------------------------------------------------------
   // True when an unread character exists that the current receiver of a
@@ -217,6 +258,66 @@ class TSioBaseDispatcher {
   // Sets DTR or RTS unless the line is under handshake control (then 1).
   ResultCode SetDtrLine(platform::BYTE level);
   ResultCode SetRtsLine(platform::BYTE level);
+  // Rate codes of the legacy rate table (0xFEFF, 0xFF10 + i) as rates in
+  // baud; every other value unchanged.
+  static platform::DWORD LegacyRate(platform::DWORD rate);
+  // The time of 18 characters of the block's framing at rate (after
+  // LegacyRate), doubled when under 1 ms, in whole milliseconds rounded up;
+  // 0 for rate 0.
+  static platform::DWORD DrainDelayMs(platform::DWORD rate, const platform::DCB& state);
+
+  // ---- Open and line settings (SioDispatchLine.cpp) ----------------------
+  // Opens the device, sizes its queues, allocates the rings, sets the
+  // control lines and the line settings, and starts the worker threads.
+  // options: bit 0 DTR level, bit 1 RTS level, bit 4 DTR under handshake
+  // control, bit 5 RTS likewise. 0; -8 when an event or the device's own
+  // events cannot be made; minus the system error of the open, the queue
+  // sizing or the first SetCommState. A failed open has closed everything it
+  // made (device, rings, the thread events).
+  ResultCode OpenLine(const char* name, platform::DWORD baud, std::int32_t parity,
+                      std::int32_t dataBits, std::int32_t stopBits, platform::DWORD inSize,
+                      platform::DWORD outSize, platform::DWORD options);
+  // The device's queue sizes: 0, or minus the system error.
+  ResultCode SetQueueSizes(platform::DWORD inSize, platform::DWORD outSize);
+  // Line settings; a sentinel keeps the device's value: baud 0, parity 5,
+  // dataBits 9, stopBits 3. Parity 0 none, 1 odd, 2 even, 3 mark, 4 space;
+  // stopBits 1 or 2 (below 1 counts as 1, above 2 as 2); 5 data bits always
+  // take one and a half stop bits. Settings equal to the device's: 0 and
+  // nothing written; otherwise the queued output is sent first (at most
+  // about 10 s), then the block is written: 0 or minus the system error.
+  ResultCode SetLineSettings(platform::DWORD baud, std::int32_t parity, std::int32_t dataBits,
+                             std::int32_t stopBits);
+  struct TLineSettings {
+    platform::DWORD Baud = 0;
+    std::int32_t Parity = 0;
+    std::int32_t DataBits = 0;
+    std::int32_t StopBits = 0;  // 1 or 2
+  };
+  // The device's settings (legacy rate codes mapped to their rates).
+  TLineSettings GetLineSettings();
+  // Hardware flow. options: 1 DTR handshake, 2 RTS handshake, 4 require DSR,
+  // 8 require CTS; 0 switches hardware flow off. full/resume: the receive
+  // fill at which the peer is stopped (counted down from InQueueSize) and
+  // resumed. -1002 when full < resume or full > InQueueSize, else 0 or minus
+  // the system error (DTR handshake and DSR flow fail on this platform with
+  // -50, ERROR_NOT_SUPPORTED).
+  ResultCode SetHardwareFlow(platform::DWORD full, platform::DWORD resume, platform::DWORD options);
+  // Software flow. options: 1 honour XON/XOFF from the peer, 2 send them.
+  // Bits already on stay on. Results as SetHardwareFlow.
+  ResultCode SetSoftwareFlow(platform::DWORD full, platform::DWORD resume, platform::DWORD options);
+  ResultCode ClearSoftwareFlow();
+  ResultCode SetFlowChars(char xon, char xoff);
+  struct TFlowSettings {
+    platform::DWORD HardwareOptions = 0;  // bits as SetHardwareFlow's
+    platform::DWORD SoftwareOptions = 0;  // bits as SetSoftwareFlow's
+    char XOn = 0;
+    char XOff = 0;
+    ResultCode Code = 0;  // DeviceGetState's
+  };
+  TFlowSettings GetFlowSettings();
+  // RS-485 mode: the output thread runs one priority step above the
+  // others. This platform has no UART base address, so UartBase stays 0.
+  void SetRs485(bool on);
 
   // ---- Options ------------------------------------------------------------
   void SetOptionBits(platform::DWORD bits);
@@ -232,6 +333,75 @@ class TSioBaseDispatcher {
   // Flushes and closes an open device, then releases the buffers, or only
   // sets ClosePending while a delivery is in progress.
   void CloseLine();
+
+  // ---- Trigger passes (SioDispatchTrigger.cpp) ---------------------------
+  // The dispatch thread's passes, run after every communications event or
+  // 50 ms wait: EventPass reads the device, checks status and data
+  // triggers and the avail trigger, delivers their events and signals
+  // DispatchDone (not when ClosePending ended it early); TimerPass then
+  // checks status and timer triggers. Both do nothing new while a delivery
+  // is in progress, and stop as soon as ClosePending is set.
+  void EventPass();
+  void TimerPass();
+
+  // ---- Receivers (SioDispatchTrigger.cpp) --------------------------------
+  // Window receivers are sent each event (blocking, TriggerSendLimitMs at
+  // most); the list is served only while it holds more than one window or
+  // the component listens (UpdateHandlerFlags). Adding sets DeliveryWanted.
+  void AddWindowReceiver(platform::HWND window);
+  // Removes the first receiver for that window: at once, or at the end of
+  // the delivery in progress (it is not called again meanwhile). No such
+  // window: only recomputes DeliveryWanted.
+  void RemoveWindowReceiver(platform::HWND window);
+  // Procedure and method receivers are called on the dispatch thread (a
+  // synchronized method on the main thread through the dispatch thread's
+  // SynchronizedCall, the dispatch thread waiting). Each Add returns 0 and
+  // recomputes DeliveryWanted; -1002 for an empty procedure or method.
+  ResultCode AddProcedureReceiver(TTriggerProcedure procedure);
+  // 0, or -5003 when the procedure is not registered. Deferred as above.
+  ResultCode RemoveProcedureReceiver(TTriggerProcedure procedure);
+  // Returns a receiver id (> 0) that removes it, or -1002.
+  ResultCode AddMethodReceiver(TTriggerMethod method, bool synchronized);
+  // 0, or -5003 for an id that is not registered. Deferred as above.
+  ResultCode RemoveMethodReceiver(std::int32_t receiverId);
+
+  // ---- Trigger tables (SioDispatchTrigger.cpp) ---------------------------
+  // Announce waiting characters once at least `length` are untaken; 0 turns
+  // the avail trigger off.
+  void SetAvailLength(platform::DWORD length);
+  platform::DWORD AvailLengthValue();
+  // Adds a data trigger for `pattern` (1..22 characters), matched without
+  // regard to letter case when ignoreCase. Returns its handle (> 0), -5002
+  // for a longer pattern, -1002 for an empty one, -5001 when the table is
+  // full (MaxTriggersPerTable).
+  ResultCode AddDataTrigger(std::string_view pattern, bool ignoreCase);
+  // Adds a timer trigger armed to fire once `milliseconds` have passed (in
+  // 55-ms ticks, rounded up); its handle, or -5001.
+  ResultCode AddTimerTrigger(platform::DWORD milliseconds);
+  // Re-arms a timer trigger from now: 0, or -5003.
+  ResultCode ArmTimerTrigger(std::int32_t handle, platform::DWORD milliseconds);
+  // Adds an armed status trigger of kind 1..5 (StatusModem .. StatusOutputSent)
+  // with its value; the handle's low 3 bits are the kind. -1002 for another
+  // kind, -5001 when the table is full.
+  ResultCode AddStatusTrigger(platform::DWORD kind, platform::WORD value);
+  // Re-arms a status trigger with a new value: 0, or -5003.
+  ResultCode ArmStatusTrigger(std::int32_t handle, platform::WORD value);
+  // Deletes a data, timer or status trigger: 0, or -5003.
+  ResultCode RemoveTrigger(std::int32_t handle);
+  // The kind of a status trigger by its handle: handle AND 7.
+  static std::int32_t StatusKindOf(std::int32_t handle) { return handle & 7; }
+  // Avail length 0, the three tables empty, NextTriggerHandle 1.
+  void ClearTriggerTables();
+  // Clears every status trigger's HitThisPass and StatusHit.
+  void ResetStatusHits();
+
+  // Copies the avail length and the three tables into `set` (replacing
+  // what it held); RestoreTriggers replaces the tables with the lists the
+  // set holds (an absent list leaves its table empty); later handles do not
+  // collide with restored ones. DiscardSavedTriggers empties the set.
+  void SaveTriggers(TSavedTriggers& set);
+  void RestoreTriggers(const TSavedTriggers& set);
+  static void DiscardSavedTriggers(TSavedTriggers& set);
 
   // ---- Character trace (SioDispatchTrace.cpp) ----------------------------
   // 0, or -1002 for a capacity above MaxTraceEntries. An existing trace is
@@ -290,6 +460,52 @@ class TSioBaseDispatcher {
   // Clears the partial-match state of every data trigger.
   void ResetDataMatches();
 
+  // Gives each existing worker its priority for ThreadBoost and
+  // Rs485Active. DispatchLock held.
+  void ApplyThreadPriorities();
+  // Writes the block with DtrLevel/RtsLevel applied to the lines that are
+  // not under handshake control, then drives the lines: DeviceSetState's
+  // code. CurrentBaud takes the block's rate also when the write failed.
+  // Runs inside the caller's DispatchLock.
+  ResultCode ApplyDeviceState(platform::DCB& state);
+  // Waits until the output ring is empty (at most 5000 rounds of 2 ms),
+  // then for 18 characters' time at CurrentBaud. No lock held.
+  void WaitOutputDrained();
+  // The six thread events: created unsignalled (CommEvent, DispatchDone,
+  // ThreadAck, OutputReady and OutputFlush auto-reset, OutputDone manual);
+  // False when one could not be made (those made are closed again).
+  bool CreateThreadEvents();
+  // Closes every thread event that is open. DispatchLock held or no thread
+  // running.
+  void CloseThreadEvents();
+
+  // Delivers one event to every receiver (dispatch thread, no dispatcher
+  // lock held): True when the pass may go on, False when ClosePending
+  // stopped it or the receivers of an avail event took another number of
+  // characters than announced. lParam is DispatcherHandle << 16 | low. An
+  // exception from a receiver ends the delivery (Dispatching cleared,
+  // pending removals done) and propagates.
+  bool DeliverEvent(platform::UINT message, platform::WPARAM wParam, platform::WORD low);
+  // One trigger check each; True when one fired and its delivery said go on.
+  bool CheckStatusTriggers();
+  bool CheckDataTriggers();
+  bool CheckTimerTriggers();
+  // Feeds one received character to a data trigger's candidates; True when
+  // it completes the pattern.
+  static bool MatchDataChar(TDataTrigger& trigger, platform::BYTE c);
+  // Characters from InTail through ring position (p - k) inclusive, less
+  // those taken in the current delivery; 0 when that position is not
+  // unread.
+  std::int32_t CountThrough(std::int32_t p, std::int32_t k);
+  // A character as an ignore-case data trigger compares it: upper case in
+  // the program's 8-bit code page.
+  static platform::BYTE UpperCase(platform::BYTE c);
+  // True when the timer has run out at tick `now`, also across a wrap of
+  // the millisecond clock (TicksPerClockCycle ticks).
+  static bool TimerExpired(const TEventTimer& timer, std::int32_t now);
+  static constexpr platform::DWORD MsPerTimerTick = 55;
+  static constexpr std::int64_t TicksPerClockCycle = 0xFFFFFFFFLL / MsPerTimerTick + 1;
+
   // The clock the log stamps entries with; tests substitute their own.
   using ClockFunction = platform::DWORD (*)();
   void SetClock(ClockFunction clock) { Clock = clock; }
@@ -298,7 +514,8 @@ class TSioBaseDispatcher {
   std::int32_t InCount() const;
 
   // ---- Fields, in their declared order -----------------------------------
-  platform::HANDLE DeviceHandle = -1;
+  // Written by the window's thread (open, close); read by the workers.
+  std::atomic<platform::HANDLE> DeviceHandle{-1};
   std::atomic<platform::DWORD> LineErrorBits{0};
   platform::DWORD InQueueSize = 0;
   platform::DWORD OutQueueSize = 0;
@@ -337,14 +554,15 @@ class TSioBaseDispatcher {
   platform::CriticalSection DispatchLock;
   platform::CriticalSection OutputLock;
   platform::CriticalSection InputLock;
-  platform::HANDLE CommEvent = platform::INVALID_HANDLE_VALUE;
-  platform::HANDLE DispatchDone = platform::INVALID_HANDLE_VALUE;
-  platform::HANDLE ThreadAck = platform::INVALID_HANDLE_VALUE;
-  platform::HANDLE OutputReady = platform::INVALID_HANDLE_VALUE;
-  platform::HANDLE OutputDone = platform::INVALID_HANDLE_VALUE;
-  platform::HANDLE OutputFlush = platform::INVALID_HANDLE_VALUE;
-  platform::HANDLE OutputReadyOrFlush[2] = {platform::INVALID_HANDLE_VALUE, platform::INVALID_HANDLE_VALUE};
-  platform::HANDLE OutputDoneOrFlush[2] = {platform::INVALID_HANDLE_VALUE, platform::INVALID_HANDLE_VALUE};
+  // The thread events; -1 when closed. The workers take copies when they
+  // are made; the fields change only while no worker runs, but are read by
+  // the window's thread while the dispatch thread may close them.
+  std::atomic<platform::HANDLE> CommEvent{platform::INVALID_HANDLE_VALUE};
+  std::atomic<platform::HANDLE> DispatchDone{platform::INVALID_HANDLE_VALUE};
+  std::atomic<platform::HANDLE> ThreadAck{platform::INVALID_HANDLE_VALUE};
+  std::atomic<platform::HANDLE> OutputReady{platform::INVALID_HANDLE_VALUE};
+  std::atomic<platform::HANDLE> OutputDone{platform::INVALID_HANDLE_VALUE};
+  std::atomic<platform::HANDLE> OutputFlush{platform::INVALID_HANDLE_VALUE};
   std::atomic<platform::DWORD> EventWord{0};
   std::atomic<bool> RingSeen{false};
   std::unique_ptr<platform::BYTE[]> OutRing;
@@ -374,6 +592,7 @@ class TSioBaseDispatcher {
   std::vector<platform::BYTE> LogScratch;
   platform::DWORD TimeBase = 0;
   std::int32_t NextTriggerHandle = 1;
+  std::int32_t NextReceiverId = 1;
   std::atomic<bool> ThreadsStarted{false};
   std::atomic<bool> ReleaseOnExit{false};
   std::atomic<platform::LONG> ActiveThreads{0};
@@ -387,6 +606,26 @@ class TSioBaseDispatcher {
   void LogCopyOut(void* bytes, platform::DWORD n);
   bool ReadLogEntry(TLogEntryHeader& header, std::vector<platform::BYTE>& data);
   void StoreCommStatus(const platform::COMSTAT& status);
+
+  // Trigger internals (SioDispatchTrigger.cpp, SioDispatchTables.cpp).
+  enum TReceiverList { rlMethods, rlProcedures, rlWindows };
+  // Calls the receiver at `index` of `list` unless it is marked removed;
+  // False when the list is shorter. served: no close was asked for.
+  bool CallReceiver(TReceiverList list, std::size_t index, platform::UINT message,
+                    platform::WPARAM wParam, platform::LPARAM lParam, bool& served);
+  void FinishDelivery();
+  bool DeliverDataMatches(bool result);
+  bool StatusLoop();
+  void ResetStatusHitsIfHit();
+  void ResetStatusHitsLocked();
+  void UpdateDeliveryWantedLocked(int mode);
+  std::int32_t CountThroughLocked(std::int32_t p, std::int32_t k);
+  std::int32_t NewTriggerHandle(platform::DWORD kind);
+  // Starts a timer of `milliseconds` (whole ticks, rounded up) from now.
+  void StartTimer(TEventTimer& timer, platform::DWORD milliseconds);
+  // Marks a receiver removed during a delivery, or removes it at once.
+  template <typename List, typename Match>
+  bool RemoveReceiverLocked(List& list, Match match);
 
   std::mutex StatusLock;  // guards CommStatus only
   ClockFunction Clock;

@@ -50,6 +50,7 @@ constexpr ResultCode ecLoggingNotEnabled = -3009;
 constexpr ResultCode ecBaseAddressNotSet = -3010;
 
 // Triggers.
+constexpr ResultCode ecNoMoreTriggerSlots = -5001;
 constexpr ResultCode ecTriggerTooLong = -5002;
 constexpr ResultCode ecBadTriggerHandle = -5003;
 

@@ -25,6 +25,12 @@ inline DWORD FakeClock() { return fakeNow.load(); }
 class FakeThread : public dispatcher::TSioDispatcherThread {
  public:
   void SetPriorityStep(int step) override { steps.push_back(step); }
+  void SynchronizedCall(platform::UINT message, platform::WPARAM wParam, platform::LPARAM lParam,
+                        const dispatcher::TTriggerMethod& method) override {
+    ++synchronizedCalls;
+    method(message, wParam, lParam);
+  }
+  int synchronizedCalls = 0;
   std::vector<int> steps;
 };
 
