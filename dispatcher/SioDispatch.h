@@ -5,7 +5,8 @@
 //
 // Result codes: every operation that can fail returns a signed 32-bit code,
 // 0 or a non-negative count for success, a negative code of errors/SioCodes.h
-// for failure (minus a system error number for file errors of the dumps).
+// for failure (for file errors of the dumps, minus a system or runtime
+// input/output error number).
 //
 // Ownership: the port component creates one dispatcher per open port and
 // destroys it after the close has completed. The dispatcher owns its rings,
@@ -233,7 +234,8 @@ class TSioBaseDispatcher {
 
   // ---- Data to send -------------------------------------------------------
   // Queues exactly n characters or none: 0, -3006 (no room), -3010 (RS-485
-  // without base address), -3004 (the device refused the block).
+  // without base address), -3004 (the device refused the block), -3007
+  // (the buffers are released, as the reads answer then).
   ResultCode WriteBlock(const void* buffer, std::int32_t n);
   // Characters waiting in the output ring, and room left in it.
   std::int32_t OutputPending();
@@ -407,8 +409,10 @@ class TSioBaseDispatcher {
   // 0, or -1002 for a capacity above MaxTraceEntries. An existing trace is
   // only emptied (its capacity stays).
   ResultCode StartTrace(platform::DWORD capacity);
-  // Writes the trace to a file and frees it: 0, or minus the system error
-  // number of the failed open, write or close. No entry: no file, 0.
+  // Writes the trace to a file and frees it: 0, or the code of the failed
+  // open, write or close (-101 disk full, -150 read-only file system, -5 a
+  // directory or no access, otherwise minus the system error number). No
+  // entry: no file, 0.
   ResultCode DumpTrace(const char* fileName, bool append, bool inHex, bool allHex);
   ResultCode ClearTrace();
   void StopTrace();
@@ -421,8 +425,8 @@ class TSioBaseDispatcher {
   // 0, or -1002 for a size above MaxLogRingSize. An existing log is only
   // emptied.
   ResultCode StartLog(platform::DWORD size);
-  // Writes the log to a file and frees it: 0, or minus the system error
-  // number. An empty log: no file, 0. A file that cannot be opened leaves
+  // Writes the log to a file and frees it: 0, or the code of the failed
+  // open, write or close (as DumpTrace). An empty log: no file, 0. A file that cannot be opened leaves
   // the log allocated and off.
   ResultCode DumpLog(const char* fileName, bool append, bool inHex, bool allHex);
   void ClearLog();

@@ -149,6 +149,9 @@ ResultCode TSioBaseDispatcher::WriteBlock(const void* buffer, std::int32_t n) {
   ResultCode result = errors::ecOK;
   {
     std::lock_guard guard(OutputLock);
+    // After the buffers are released the device layer would write through
+    // a ring that is gone; answer as the reads do.
+    if (!OutRing) return errors::ecBufferIsEmpty;
     COMSTAT status;
     LineErrorBits.store(DeviceGetErrors(status) & LineErrorMask);
     StoreCommStatus(status);

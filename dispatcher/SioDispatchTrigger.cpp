@@ -107,6 +107,8 @@ bool TSioBaseDispatcher::DeliverEvent(UINT message, WPARAM wParam, WORD low) {
   struct TDeliveryEnd {
     TSioBaseDispatcher& self;
     ~TDeliveryEnd() {
+      // A receiver that raised still took what it read.
+      if (!self.ClosePending.load()) self.EndReceiverTakes();
       self.EndDelivery();
       self.FinishDelivery();
     }
@@ -262,30 +264,29 @@ bool TSioBaseDispatcher::CheckTimerTriggers() {
 bool TSioBaseDispatcher::MatchDataChar(TDataTrigger& trigger, BYTE c) {
   if (trigger.IgnoreCase != 0) c = UpperCaseChar(c);
   const std::int32_t length = std::clamp(trigger.PatternLength, 0, MaxDataTriggerLength);
+  if (length == 0) return false;
   const auto* pattern = reinterpret_cast<const BYTE*>(trigger.Pattern);
   std::int32_t* slots = trigger.MatchSlots;
+  // Every live candidate moves on or dies; a completed one frees its slot
+  // and leaves the others running, so overlapping occurrences all match.
   bool found = false;
-  bool started = false;
-  bool test = true;
   for (std::int32_t i = 0; i < length; ++i) {
-    if (test) {
-      const std::int32_t k = std::clamp(slots[i], 0, length - 1);
-      if (pattern[k] == c) {
-        if (k == length - 1) {
-          found = true;
-          std::fill(std::begin(trigger.MatchSlots), std::end(trigger.MatchSlots), 0);
-        } else {
-          slots[i] = k + 1;
-        }
-      } else if (pattern[0] == c) {
-        slots[i] = 1;
-        started = true;
-      } else {
-        slots[i] = 0;
-      }
+    const std::int32_t k = slots[i];
+    if (k <= 0 || k >= length || pattern[k] != c) {
+      slots[i] = 0;
+    } else if (k + 1 == length) {
+      found = true;
+      slots[i] = 0;
+    } else {
+      slots[i] = k + 1;
     }
-    if (slots[i] == 1) started = true;
-    if (i + 1 < length) test = started ? slots[i + 1] != 0 : slots[i + 1] != 0 || pattern[0] == c;
+  }
+  // Then this character may begin a new candidate. Candidates begun at the
+  // last length - 1 characters fit in the slots, so one is always idle.
+  if (pattern[0] == c) {
+    if (length == 1) return true;
+    std::int32_t* idle = std::find(slots, slots + length, 0);
+    if (idle != slots + length) *idle = 1;
   }
   return found;
 }

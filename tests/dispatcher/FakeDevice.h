@@ -169,6 +169,26 @@ class FakeDevice : public dispatcher::TSioBaseDispatcher {
   using TSioBaseDispatcher::Dispatching;
   using TSioBaseDispatcher::ClosePending;
   using TSioBaseDispatcher::ResetRecorders;
+  // Triggers.
+  using TSioBaseDispatcher::AvailNotifyPos;
+  using TSioBaseDispatcher::CheckDataTriggers;
+  using TSioBaseDispatcher::CheckStatusTriggers;
+  using TSioBaseDispatcher::CheckTimerTriggers;
+  using TSioBaseDispatcher::ComponentListening;
+  using TSioBaseDispatcher::CountThrough;
+  using TSioBaseDispatcher::DataScanPos;
+  using TSioBaseDispatcher::DeliverEvent;
+  using TSioBaseDispatcher::DeliveryWanted;
+  using TSioBaseDispatcher::DispatchDone;
+  using TSioBaseDispatcher::EventWord;
+  using TSioBaseDispatcher::MatchDataChar;
+  using TSioBaseDispatcher::MethodReceivers;
+  using TSioBaseDispatcher::ProcedureReceivers;
+  using TSioBaseDispatcher::StatusHit;
+  using TSioBaseDispatcher::StatusTriggerList;
+  using TSioBaseDispatcher::TimerExpired;
+  using TSioBaseDispatcher::TimerTriggerList;
+  using TSioBaseDispatcher::WindowReceivers;
 };
 
 }  // namespace dispatcher_test
