@@ -172,6 +172,9 @@ class TSioWin32Dispatcher : public dispatcher::TSioBaseDispatcher {
   std::int32_t DeviceWrite(const void* buffer, std::int32_t count) override;
   bool DeviceWaitEvent(platform::DWORD& eventWord, platform::OVERLAPPED& overlapped) override;
   bool DeviceSetupQueues(platform::DWORD inSize, platform::DWORD outSize) override;
+  // The base's release, but the workers are stopped and joined also when
+  // they all ended by themselves.
+  void ReleaseBuffers() override;
   // Raises "Dispatcher already started" (framework::Exception) when the
   // threads run.
   void StartThreads() override;

@@ -275,7 +275,9 @@ void TSioWin32Dispatcher::StartThreads() {
 
 void TSioWin32Dispatcher::StopThreads() {
   std::unique_lock lock(DispatchLock);
-  if (!ThreadsStarted.load()) return;
+  // Workers that all ended by themselves (the close told them to) still
+  // have to be joined and their events closed.
+  if (!ThreadsStarted.load() && !ComThreadObject && !DispThreadObject && !OutThreadObject) return;
   StopRequested.store(true);
   if (OutThreadObject) platform::SetEvent(OutputFlush.load());
   AwaitThread(OutThreadObject, lock);
@@ -323,6 +325,11 @@ void TSioWin32Dispatcher::ReapEndedThreads() {
       slot->reset();
     }
   }
+}
+
+void TSioWin32Dispatcher::ReleaseBuffers() {
+  StopThreads();
+  TSioBaseDispatcher::ReleaseBuffers();
 }
 
 void TSioWin32Dispatcher::ThreadEnded(TSioDispatcherThread& thread) {
