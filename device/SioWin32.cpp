@@ -121,7 +121,7 @@ DWORD TSioWin32Dispatcher::DeviceGetErrors(platform::COMSTAT& status) {
   if (!platform::ClearCommError(DeviceHandle.load(), &errors, &status)) errors = 0;
   // The device only ever holds what the output thread handed it; what the
   // caller wants to know is what is still queued here.
-  std::lock_guard guard(OutputLock);
+  platform::CriticalSectionLock guard(OutputLock);
   if (OutFull) {
     status.cbOutQue = OutQueueSize;
   } else if (OutTail < OutHead) {
@@ -160,7 +160,7 @@ std::int32_t TSioWin32Dispatcher::DeviceRead(void* buffer, std::int32_t count) {
 
 std::int32_t TSioWin32Dispatcher::DeviceWrite(const void* buffer, std::int32_t count) {
   {
-    std::lock_guard guard(OutputLock);
+    platform::CriticalSectionLock guard(OutputLock);
     if (!OutRing || count <= 0) return 0;
     const auto* bytes = static_cast<const BYTE*>(buffer);
     const std::int32_t room = static_cast<std::int32_t>(OutQueueSize) - OutHead;
@@ -191,7 +191,7 @@ ResultCode TSioWin32Dispatcher::DevicePurge(std::int32_t queue) {
   }
   HANDLE outThread = 0;
   {
-    std::lock_guard guard(DispatchLock);
+    platform::CriticalSectionLock guard(DispatchLock);
     if (OutThread != nullptr && OutThreadObject) outThread = OutThreadObject->Handle();
   }
   if (outThread != 0) {
@@ -204,7 +204,7 @@ ResultCode TSioWin32Dispatcher::DevicePurge(std::int32_t queue) {
     const HANDLE answers[2] = {ack, outThread};
     platform::WaitForMultipleObjects(2, answers, platform::FALSE, platform::INFINITE);
   }
-  std::lock_guard guard(OutputLock);
+  platform::CriticalSectionLock guard(OutputLock);
   OutFull = false;
   OutHead = 0;
   OutTail = 0;

@@ -23,7 +23,9 @@
 // Ownership: the dispatcher owns its three thread objects (one
 // std::unique_ptr each); a thread that has ended is joined and freed by the
 // stop, by the next start or by the destructor. The destructor closes the
-// line if it is open and waits for every thread.
+// line if it is open and waits for every thread. A class derived from this
+// one closes (CloseForDestruction) in its own destructor: the workers call
+// virtual operations until they have ended.
 //
 // Not on this platform: DTR handshake, DSR output flow and DSR sensitivity
 // fail with -50 (ERROR_NOT_SUPPORTED) from SetHardwareFlow; RS-485 has no
@@ -208,7 +210,7 @@ class TSioWin32Dispatcher : public dispatcher::TSioBaseDispatcher {
   // DispatchLock held.
   template <class T>
   void StartOne(OwnedThread& slot, dispatcher::TSioDispatcherThread*& reference,
-                const TThreadEvents& events);
+                const TThreadEvents& events) TESMAR_REQUIRES(DispatchLock);
   // Waits, handling messages sent to the calling thread, until the worker
   // in slot has ended, then joins and frees it. Nothing when the slot is
   // empty or holds the calling thread. lock (DispatchLock) is left while
@@ -219,7 +221,7 @@ class TSioWin32Dispatcher : public dispatcher::TSioBaseDispatcher {
   bool OnWorkerThread(const OwnedThread& slot) const;
   // Advances OutTail by n after a write of a block chosen in epoch;
   // OutputLock held.
-  void AdvanceOutput(std::int32_t n, std::uint32_t epoch);
+  void AdvanceOutput(std::int32_t n, std::uint32_t epoch) TESMAR_REQUIRES(OutputLock);
 
   // The read's and the spare overlapped events, made by DeviceOpen and
   // closed by DeviceClose (window's thread) while the dispatch thread may
@@ -230,7 +232,7 @@ class TSioWin32Dispatcher : public dispatcher::TSioBaseDispatcher {
   platform::OVERLAPPED ReadOverlapped;
   // Counts output purges (OutputLock): a block chosen before a purge is
   // not counted as sent into the emptied ring.
-  std::uint32_t OutputEpoch = 0;
+  std::uint32_t OutputEpoch TESMAR_GUARDED_BY(OutputLock) = 0;
 };
 
 }  // namespace device

@@ -171,7 +171,7 @@ bool TOutThread::WriteOneBlock() {
   std::int32_t count = 0;
   std::uint32_t epoch = 0;
   {
-    std::lock_guard guard(d.OutputLock);
+    platform::CriticalSectionLock guard(d.OutputLock);
     if (!d.OutRing || (!d.OutFull && d.OutHead == d.OutTail)) return false;
     const auto size = static_cast<std::int32_t>(d.OutQueueSize);
     if (d.OutTail < d.OutHead) {
@@ -196,13 +196,13 @@ bool TOutThread::WriteOneBlock() {
   const HANDLE device = d.DeviceHandle.load();
   DWORD written = 0;
   if (platform::WriteFile(device, block, static_cast<DWORD>(count), &written, &Overlapped)) {
-    std::lock_guard guard(d.OutputLock);
+    platform::CriticalSectionLock guard(d.OutputLock);
     d.AdvanceOutput(static_cast<std::int32_t>(std::min<DWORD>(written, count)), epoch);
     return true;
   }
   if (platform::GetLastError() != platform::ERROR_IO_PENDING) {
     // Refused at once: the block is dropped.
-    std::lock_guard guard(d.OutputLock);
+    platform::CriticalSectionLock guard(d.OutputLock);
     d.AdvanceOutput(count, epoch);
     return true;
   }
@@ -212,7 +212,7 @@ bool TOutThread::WriteOneBlock() {
   if (woke == platform::WAIT_OBJECT_0) {
     // A completion that cannot be read leaves the block to be written again.
     if (platform::GetOverlappedResult(device, &Overlapped, &written, platform::FALSE)) {
-      std::lock_guard guard(d.OutputLock);
+      platform::CriticalSectionLock guard(d.OutputLock);
       d.AdvanceOutput(static_cast<std::int32_t>(std::min<DWORD>(written, count)), epoch);
       platform::ResetEvent(Events.OutputDone);
     }
@@ -254,7 +254,7 @@ void TSioWin32Dispatcher::StartOne(OwnedThread& slot, dispatcher::TSioDispatcher
 }
 
 void TSioWin32Dispatcher::StartThreads() {
-  std::unique_lock lock(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   if (ThreadsStarted.load()) throw framework::Exception("Dispatcher already started");
   ReapEndedThreads();
   ThreadsStarted.store(true);
@@ -335,14 +335,14 @@ void TSioWin32Dispatcher::ReleaseBuffers() {
 void TSioWin32Dispatcher::ThreadEnded(TSioDispatcherThread& thread) {
   bool isDispatchThread = false;
   {
-    std::lock_guard guard(DispatchLock);
+    platform::CriticalSectionLock guard(DispatchLock);
     isDispatchThread = DispThread == &thread;
   }
   // The release runs before this thread is forgotten, so a stop that waits
   // for it finds the buffers released when it goes on.
   if (isDispatchThread && ReleaseOnExit.exchange(false)) ReleaseBuffers();
   {
-    std::lock_guard guard(DispatchLock);
+    platform::CriticalSectionLock guard(DispatchLock);
     if (ComThread == &thread) ComThread = nullptr;
     if (DispThread == &thread) DispThread = nullptr;
     if (OutThread == &thread) OutThread = nullptr;

@@ -25,6 +25,7 @@
 #include "dispatcher/SioDispatchRecords.h"
 #include "errors/SioCodes.h"
 #include "platform/sync.h"
+#include "platform/thread_safety.h"
 #include "platform/win_types.h"
 
 namespace comport {
@@ -141,7 +142,12 @@ class TSioRegistryLock {
 // fill step logs while holding InputLock; ReadBlock and WriteBlock release
 // InputLock or OutputLock before they take DispatchLock to trace and log.
 // CommStatus has a lock of its own (StatusLock), taken last and never held
-// across a call.
+// across a call. The process-wide registry lock (TSioRegistryLock) comes
+// before all of them. The fields carry their lock's TESMAR_GUARDED_BY, so a
+// Clang build with TESMAR_THREAD_SAFETY checks every access; functions that
+// expect a lock held say TESMAR_REQUIRES. The locks are re-entrant, but the
+// annotations treat them as plain: a function never enters a lock twice
+// within its own body.
 //
 // Thread safety: the dispatch thread calls FillDispatchBuffer (and the
 // trigger passes); the window's thread calls the reads, writes, flushes,
@@ -515,19 +521,20 @@ class TSioBaseDispatcher {
   void SetClock(ClockFunction clock) { Clock = clock; }
 
   // Unread characters (InputLock held).
-  std::int32_t InCount() const;
+  std::int32_t InCount() const TESMAR_REQUIRES(InputLock);
 
   // ---- Fields, in their declared order -----------------------------------
   // Written by the window's thread (open, close); read by the workers.
   std::atomic<platform::HANDLE> DeviceHandle{-1};
   std::atomic<platform::DWORD> LineErrorBits{0};
+  // The queue sizes are set at open, before the threads start, and stay.
   platform::DWORD InQueueSize = 0;
   platform::DWORD OutQueueSize = 0;
-  platform::DWORD ModemBits = 0;
-  platform::COMSTAT CommStatus;
+  platform::DWORD ModemBits TESMAR_GUARDED_BY(DispatchLock) = 0;
+  platform::COMSTAT CommStatus TESMAR_GUARDED_BY(StatusLock);
   platform::DCB DeviceState;
   platform::DWORD CurrentBaud = 0;
-  platform::DWORD OptionBits = 0;
+  platform::DWORD OptionBits TESMAR_GUARDED_BY(DispatchLock) = 0;
   bool DtrLevel = false;
   bool DtrAutomatic = false;
   bool RtsLevel = false;
@@ -536,26 +543,27 @@ class TSioBaseDispatcher {
   platform::WORD UartBase = 0;
   std::atomic<bool> ComponentListening{false};
   std::atomic<bool> DeliveryWanted{false};
-  std::vector<TWindowReceiver> WindowReceivers;
-  std::vector<TProcedureReceiver> ProcedureReceivers;
-  std::vector<TMethodReceiver> MethodReceivers;
-  std::vector<TTimerTrigger> TimerTriggerList;
-  std::vector<TDataTrigger> DataTriggerList;
-  std::vector<TStatusTrigger> StatusTriggerList;
-  std::int32_t DataScanPos = 0;
-  platform::DWORD AvailLength = 0;
-  bool StatusHit = false;
-  bool InAvailDelivery = false;
-  std::int32_t TakenCount = 0;
-  platform::DWORD MaxTakenCount = 0;
-  bool InputFull = false;
-  std::int32_t AvailNotifyPos = 0;
+  std::vector<TWindowReceiver> WindowReceivers TESMAR_GUARDED_BY(DispatchLock);
+  std::vector<TProcedureReceiver> ProcedureReceivers TESMAR_GUARDED_BY(DispatchLock);
+  std::vector<TMethodReceiver> MethodReceivers TESMAR_GUARDED_BY(DispatchLock);
+  std::vector<TTimerTrigger> TimerTriggerList TESMAR_GUARDED_BY(DispatchLock);
+  std::vector<TDataTrigger> DataTriggerList TESMAR_GUARDED_BY(DispatchLock);
+  std::vector<TStatusTrigger> StatusTriggerList TESMAR_GUARDED_BY(DispatchLock);
+  std::int32_t DataScanPos TESMAR_GUARDED_BY(DispatchLock) = 0;
+  platform::DWORD AvailLength TESMAR_GUARDED_BY(DispatchLock) = 0;
+  bool StatusHit TESMAR_GUARDED_BY(DispatchLock) = false;
+  bool InAvailDelivery TESMAR_GUARDED_BY(InputLock) = false;
+  std::int32_t TakenCount TESMAR_GUARDED_BY(InputLock) = 0;
+  platform::DWORD MaxTakenCount TESMAR_GUARDED_BY(InputLock) = 0;
+  bool InputFull TESMAR_GUARDED_BY(InputLock) = false;
+  std::int32_t AvailNotifyPos TESMAR_GUARDED_BY(DispatchLock) = 0;
   std::atomic<bool> StopRequested{false};
-  TSioDispatcherThread* ComThread = nullptr;
-  TSioDispatcherThread* DispThread = nullptr;
-  TSioDispatcherThread* OutThread = nullptr;
-  platform::BYTE ThreadBoost = 0;
-  platform::CriticalSection DispatchLock;
+  TSioDispatcherThread* ComThread TESMAR_GUARDED_BY(DispatchLock) = nullptr;
+  TSioDispatcherThread* DispThread TESMAR_GUARDED_BY(DispatchLock) = nullptr;
+  TSioDispatcherThread* OutThread TESMAR_GUARDED_BY(DispatchLock) = nullptr;
+  platform::BYTE ThreadBoost TESMAR_GUARDED_BY(DispatchLock) = 0;
+  platform::CriticalSection DispatchLock TESMAR_ACQUIRED_AFTER(InputLock)
+      TESMAR_ACQUIRED_BEFORE(OutputLock);
   platform::CriticalSection OutputLock;
   platform::CriticalSection InputLock;
   // The thread events; -1 when closed. The workers take copies when they
@@ -569,34 +577,34 @@ class TSioBaseDispatcher {
   std::atomic<platform::HANDLE> OutputFlush{platform::INVALID_HANDLE_VALUE};
   std::atomic<platform::DWORD> EventWord{0};
   std::atomic<bool> RingSeen{false};
-  std::unique_ptr<platform::BYTE[]> OutRing;
-  std::int32_t OutHead = 0;
-  std::int32_t OutTail = 0;
-  bool OutFull = false;
-  std::unique_ptr<platform::BYTE[]> InRing;
-  std::int32_t InHead = 0;
-  std::int32_t InTail = 0;
+  std::unique_ptr<platform::BYTE[]> OutRing TESMAR_GUARDED_BY(OutputLock);
+  std::int32_t OutHead TESMAR_GUARDED_BY(OutputLock) = 0;
+  std::int32_t OutTail TESMAR_GUARDED_BY(OutputLock) = 0;
+  bool OutFull TESMAR_GUARDED_BY(OutputLock) = false;
+  std::unique_ptr<platform::BYTE[]> InRing TESMAR_GUARDED_BY(InputLock);
+  std::int32_t InHead TESMAR_GUARDED_BY(InputLock) = 0;
+  std::int32_t InTail TESMAR_GUARDED_BY(InputLock) = 0;
   std::atomic<bool> Dispatching{false};
   std::atomic<bool> HandlerRemovalPending{false};
   std::atomic<bool> ClosePending{false};
   std::atomic<bool> OutputSent{false};
   // Trace state.
   std::atomic<bool> TraceOn{false};
-  std::unique_ptr<platform::BYTE[]> TraceBuffer;
-  std::int32_t TraceHead = 0;
-  platform::DWORD TraceCapacity = 0;
-  bool TraceWrapped = false;
+  std::unique_ptr<platform::BYTE[]> TraceBuffer TESMAR_GUARDED_BY(DispatchLock);
+  std::int32_t TraceHead TESMAR_GUARDED_BY(DispatchLock) = 0;
+  platform::DWORD TraceCapacity TESMAR_GUARDED_BY(DispatchLock) = 0;
+  bool TraceWrapped TESMAR_GUARDED_BY(DispatchLock) = false;
   // Log state.
   std::atomic<bool> LogOn{false};
-  std::unique_ptr<platform::BYTE[]> LogRing;
-  platform::DWORD LogHead = 0;
-  platform::DWORD LogTail = 0;
-  platform::DWORD LogFree = 0;
-  platform::DWORD LogRingSize = 0;
-  std::vector<platform::BYTE> LogScratch;
-  platform::DWORD TimeBase = 0;
-  std::int32_t NextTriggerHandle = 1;
-  std::int32_t NextReceiverId = 1;
+  std::unique_ptr<platform::BYTE[]> LogRing TESMAR_GUARDED_BY(DispatchLock);
+  platform::DWORD LogHead TESMAR_GUARDED_BY(DispatchLock) = 0;
+  platform::DWORD LogTail TESMAR_GUARDED_BY(DispatchLock) = 0;
+  platform::DWORD LogFree TESMAR_GUARDED_BY(DispatchLock) = 0;
+  platform::DWORD LogRingSize TESMAR_GUARDED_BY(DispatchLock) = 0;
+  std::vector<platform::BYTE> LogScratch TESMAR_GUARDED_BY(DispatchLock);
+  platform::DWORD TimeBase TESMAR_GUARDED_BY(DispatchLock) = 0;
+  std::int32_t NextTriggerHandle TESMAR_GUARDED_BY(DispatchLock) = 1;
+  std::int32_t NextReceiverId TESMAR_GUARDED_BY(DispatchLock) = 1;
   std::atomic<bool> ThreadsStarted{false};
   std::atomic<bool> ReleaseOnExit{false};
   std::atomic<platform::LONG> ActiveThreads{0};
@@ -604,11 +612,12 @@ class TSioBaseDispatcher {
  private:
   void TraceBlock(char kind, const platform::BYTE* data, std::int32_t n);
   void LogDeviceRead(const platform::BYTE* data, std::int32_t count);
-  std::int32_t ReadFromDevice(std::int32_t at, std::int32_t count);
-  void DiscardOldestLogEntry();
-  void LogCopyIn(const void* bytes, platform::DWORD n);
-  void LogCopyOut(void* bytes, platform::DWORD n);
-  bool ReadLogEntry(TLogEntryHeader& header, std::vector<platform::BYTE>& data);
+  std::int32_t ReadFromDevice(std::int32_t at, std::int32_t count) TESMAR_REQUIRES(InputLock);
+  void DiscardOldestLogEntry() TESMAR_REQUIRES(DispatchLock);
+  void LogCopyIn(const void* bytes, platform::DWORD n) TESMAR_REQUIRES(DispatchLock);
+  void LogCopyOut(void* bytes, platform::DWORD n) TESMAR_REQUIRES(DispatchLock);
+  bool ReadLogEntry(TLogEntryHeader& header, std::vector<platform::BYTE>& data)
+      TESMAR_REQUIRES(DispatchLock);
   void StoreCommStatus(const platform::COMSTAT& status);
 
   // Trigger internals (SioDispatchTrigger.cpp, SioDispatchTables.cpp).
@@ -621,17 +630,17 @@ class TSioBaseDispatcher {
   bool DeliverDataMatches(bool result);
   bool StatusLoop();
   void ResetStatusHitsIfHit();
-  void ResetStatusHitsLocked();
-  void UpdateDeliveryWantedLocked(int mode);
-  std::int32_t CountThroughLocked(std::int32_t p, std::int32_t k);
-  std::int32_t NewTriggerHandle(platform::DWORD kind);
+  void ResetStatusHitsLocked() TESMAR_REQUIRES(DispatchLock);
+  void UpdateDeliveryWantedLocked(int mode) TESMAR_REQUIRES(DispatchLock);
+  std::int32_t CountThroughLocked(std::int32_t p, std::int32_t k) TESMAR_REQUIRES(InputLock);
+  std::int32_t NewTriggerHandle(platform::DWORD kind) TESMAR_REQUIRES(DispatchLock);
   // Starts a timer of `milliseconds` (whole ticks, rounded up) from now.
   void StartTimer(TEventTimer& timer, platform::DWORD milliseconds);
   // Marks a receiver removed during a delivery, or removes it at once.
   template <typename List, typename Match>
-  bool RemoveReceiverLocked(List& list, Match match);
+  bool RemoveReceiverLocked(List& list, Match match) TESMAR_REQUIRES(DispatchLock);
 
-  std::mutex StatusLock;  // guards CommStatus only
+  platform::CriticalSection StatusLock;  // guards CommStatus only
   ClockFunction Clock;
 };
 

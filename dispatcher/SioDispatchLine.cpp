@@ -115,7 +115,8 @@ ResultCode TSioBaseDispatcher::OpenLine(const char* name, DWORD baud, std::int32
                                         DWORD inSize, DWORD outSize, DWORD options) {
   RingSeen.store(false);
   {
-    std::scoped_lock guard(InputLock, DispatchLock, OutputLock);
+    platform::CriticalSectionLock input(InputLock);
+    platform::CriticalSectionLock output(OutputLock);
     InRing.reset();
     OutRing.reset();
   }
@@ -142,13 +143,14 @@ ResultCode TSioBaseDispatcher::OpenLine(const char* name, DWORD baud, std::int32
 
   AllocateBuffers(inSize, outSize);
   {
-    std::lock_guard guard(DispatchLock);
+    platform::CriticalSectionLock guard(DispatchLock);
     DeviceGetState(DeviceState);
     DtrAutomatic = (options & kOptionDtrAutomatic) != 0;
     if (!DtrAutomatic) SetDtrLine((options & kOptionDtrLevel) ? 1 : 0);
     RtsAutomatic = (options & kOptionRtsAutomatic) != 0;
     if (!RtsAutomatic) SetRtsLine((options & kOptionRtsLevel) ? 1 : 0);
-    ResetDataMatches();
+    ClearTriggerTables();
+    ResetStatusHits();
     ModemBits = 0;
     ReadModemStatus(0xF0);
     CurrentBaud = kOpenBaud;
@@ -176,7 +178,7 @@ ResultCode TSioBaseDispatcher::SetLineSettings(DWORD baud, std::int32_t parity,
   BYTE targetBits = 0;
   BYTE targetStop = 0;
   {
-    std::lock_guard guard(DispatchLock);
+    platform::CriticalSectionLock guard(DispatchLock);
     DeviceGetState(DeviceState);
     DCB& s = DeviceState;
     s.Flags = (s.Flags | platform::DCB_fBinary | platform::DCB_fTXContinueOnXoff) &
@@ -201,7 +203,7 @@ ResultCode TSioBaseDispatcher::SetLineSettings(DWORD baud, std::int32_t parity,
     }
   }
   WaitOutputDrained();
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   DeviceGetState(DeviceState);
   DeviceState.BaudRate = targetRate;
   DeviceState.Parity = targetParity;
@@ -214,7 +216,7 @@ void TSioBaseDispatcher::WaitOutputDrained() {
   for (int round = 0; round < kDrainRounds; ++round) {
     DWORD pending = 0;
     {
-      std::lock_guard guard(OutputLock);
+      platform::CriticalSectionLock guard(OutputLock);
       pending = CollectLineErrors().cbOutQue;
     }
     if (pending == 0) break;
@@ -223,7 +225,7 @@ void TSioBaseDispatcher::WaitOutputDrained() {
   DCB state;
   DWORD rate = 0;
   {
-    std::lock_guard guard(DispatchLock);
+    platform::CriticalSectionLock guard(DispatchLock);
     DeviceGetState(DeviceState);
     state = DeviceState;
     rate = CurrentBaud;
@@ -234,7 +236,7 @@ void TSioBaseDispatcher::WaitOutputDrained() {
 }
 
 TSioBaseDispatcher::TLineSettings TSioBaseDispatcher::GetLineSettings() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   DeviceGetState(DeviceState);
   TLineSettings settings;
   settings.Baud = LegacyRate(DeviceState.BaudRate);
@@ -263,7 +265,7 @@ ResultCode TSioBaseDispatcher::ApplyDeviceState(DCB& state) {
 // ---- Flow control ----------------------------------------------------------------
 
 ResultCode TSioBaseDispatcher::SetHardwareFlow(DWORD full, DWORD resume, DWORD options) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   if (ThresholdsBad(full, resume, InQueueSize)) return errors::ecBadArgument;
   DeviceGetState(DeviceState);
   DCB& s = DeviceState;
@@ -295,7 +297,7 @@ ResultCode TSioBaseDispatcher::SetHardwareFlow(DWORD full, DWORD resume, DWORD o
 }
 
 ResultCode TSioBaseDispatcher::SetSoftwareFlow(DWORD full, DWORD resume, DWORD options) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   if (ThresholdsBad(full, resume, InQueueSize)) return errors::ecBadArgument;
   DeviceGetState(DeviceState);
   DCB& s = DeviceState;
@@ -315,14 +317,14 @@ ResultCode TSioBaseDispatcher::SetSoftwareFlow(DWORD full, DWORD resume, DWORD o
 }
 
 ResultCode TSioBaseDispatcher::ClearSoftwareFlow() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   DeviceGetState(DeviceState);
   DeviceState.Flags &= ~(platform::DCB_fOutX | platform::DCB_fInX);
   return ApplyDeviceState(DeviceState);
 }
 
 ResultCode TSioBaseDispatcher::SetFlowChars(char xon, char xoff) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   DeviceGetState(DeviceState);
   DeviceState.XonChar = xon;
   DeviceState.XoffChar = xoff;
@@ -330,7 +332,7 @@ ResultCode TSioBaseDispatcher::SetFlowChars(char xon, char xoff) {
 }
 
 TSioBaseDispatcher::TFlowSettings TSioBaseDispatcher::GetFlowSettings() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   TFlowSettings flow;
   flow.Code = DeviceGetState(DeviceState);
   const DWORD f = DeviceState.Flags;
@@ -349,7 +351,7 @@ TSioBaseDispatcher::TFlowSettings TSioBaseDispatcher::GetFlowSettings() {
 }
 
 void TSioBaseDispatcher::SetRs485(bool on) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   Rs485Active = on;
   // The UART base address exists only where the program may reach the
   // UART's registers directly; here RS-485 relies on the RTS toggle mode.

@@ -90,9 +90,9 @@ using TTriggerProcedure = void (*)(platform::UINT, platform::WPARAM, platform::L
 
 struct TMethodReceiver {
   TTriggerMethod Method;
-  std::int32_t ReceiverId = 0;  // what AddMethodReceiver returned; removes it
   bool Removed = false;
-  bool Synchronized = false;  // call on the main thread while the dispatch thread waits
+  bool Synchronized = false;    // call on the main thread while the dispatch thread waits
+  std::int32_t ReceiverId = 0;  // what AddMethodReceiver returned; removes it
 };
 
 struct TProcedureReceiver {

@@ -21,6 +21,14 @@ auto FindHandle(Table& table, std::int32_t handle) {
                       [handle](const auto& trigger) { return trigger.TriggerHandle == handle; });
 }
 
+// The handle serial that follows every handle of a table.
+template <typename Table>
+std::int32_t NextSerialAbove(const Table& table) {
+  std::int32_t next = 1;
+  for (const auto& trigger : table) next = std::max(next, (trigger.TriggerHandle >> 3) + 1);
+  return next;
+}
+
 }  // namespace
 
 // ---- Handler flags and receivers ------------------------------------------------
@@ -109,7 +117,7 @@ ResultCode TSioBaseDispatcher::AddMethodReceiver(TTriggerMethod method, bool syn
   if (!method) return errors::ecBadArgument;
   platform::CriticalSectionLock guard(DispatchLock);
   const std::int32_t id = NextReceiverId++;
-  MethodReceivers.push_back({std::move(method), id, false, synchronized});
+  MethodReceivers.push_back({std::move(method), false, synchronized, id});
   UpdateDeliveryWantedLocked(0);
   AddLogEntry(letTrgHdAlc, lstMethod, id, nullptr, 0);
   return id;
@@ -286,14 +294,8 @@ void TSioBaseDispatcher::RestoreTriggers(const TSavedTriggers& set) {
   DataTriggerList = set.DataTriggers.value_or(std::vector<TDataTrigger>{});
   StatusTriggerList = set.StatusTriggers.value_or(std::vector<TStatusTrigger>{});
   // New handles continue above every restored one.
-  auto raise = [this](const auto& table) {
-    for (const auto& trigger : table) {
-      NextTriggerHandle = std::max(NextTriggerHandle, (trigger.TriggerHandle >> 3) + 1);
-    }
-  };
-  raise(TimerTriggerList);
-  raise(DataTriggerList);
-  raise(StatusTriggerList);
+  NextTriggerHandle = std::max({NextTriggerHandle, NextSerialAbove(TimerTriggerList),
+                                NextSerialAbove(DataTriggerList), NextSerialAbove(StatusTriggerList)});
 }
 
 void TSioBaseDispatcher::DiscardSavedTriggers(TSavedTriggers& set) {

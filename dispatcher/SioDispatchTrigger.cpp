@@ -35,6 +35,7 @@ BYTE UpperCaseChar(BYTE c) {
 }  // namespace
 
 BYTE TSioBaseDispatcher::UpperCase(BYTE c) { return UpperCaseChar(c); }
+
 // ---- Delivery -------------------------------------------------------------------
 
 void TSioBaseDispatcher::FinishDelivery() {

@@ -55,9 +55,9 @@ class TESMAR_SCOPED_CAPABILITY CriticalSectionLock {
  public:
   explicit CriticalSectionLock(CriticalSection& section) TESMAR_ACQUIRE(section)
       : section_(section) {
-    section_.Enter();
+    section.Enter();
   }
-  ~CriticalSectionLock() TESMAR_RELEASE() { section_.Leave(); }
+  ~CriticalSectionLock() TESMAR_RELEASE() TESMAR_NO_THREAD_SAFETY_ANALYSIS { section_.Leave(); }
   CriticalSectionLock(const CriticalSectionLock&) = delete;
   CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
 
@@ -65,8 +65,12 @@ class TESMAR_SCOPED_CAPABILITY CriticalSectionLock {
   CriticalSection& section_;
 };
 
-inline void EnterCriticalSection(CriticalSection& section) { section.Enter(); }
-inline void LeaveCriticalSection(CriticalSection& section) { section.Leave(); }
+inline void EnterCriticalSection(CriticalSection& section) TESMAR_ACQUIRE(section) {
+  section.Enter();
+}
+inline void LeaveCriticalSection(CriticalSection& section) TESMAR_RELEASE(section) {
+  section.Leave();
+}
 
 // Interlocked counters: the new value is returned.
 inline LONG InterlockedIncrement(std::atomic<LONG>& value) { return ++value; }

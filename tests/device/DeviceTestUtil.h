@@ -37,6 +37,8 @@ inline bool PumpUntil(const std::function<bool()>& done, std::chrono::millisecon
 class Probe : public device::TSioWin32Dispatcher {
  public:
   Probe() : TSioWin32Dispatcher(nullptr) {}
+  // The workers call virtual operations until they have ended.
+  ~Probe() override { CloseForDestruction(); }
 
   using TSioBaseDispatcher::AllocateBuffers;
   using TSioBaseDispatcher::CommEvent;

@@ -164,7 +164,9 @@ TEST_F(PtyCycleTest, ThousandOpensAndClosesLeaveNothingBehindAndLoseNoByte) {
   }
   EXPECT_EQ(sim->Counters().probes - probes, static_cast<std::uint64_t>(kCycles));
   EXPECT_EQ(EntriesIn("/proc/self/fd"), fds);
-  EXPECT_EQ(EntriesIn("/proc/self/task"), threads);
+  // A sanitizer's runtime may start one helper thread of its own meanwhile;
+  // a worker left behind per cycle would show by the hundred.
+  EXPECT_LE(EntriesIn("/proc/self/task"), threads + 1);
 }
 
 }  // namespace

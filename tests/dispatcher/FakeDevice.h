@@ -60,7 +60,7 @@ class FakeDevice : public dispatcher::TSioBaseDispatcher {
   }
   // What the output thread would do: send n queued bytes.
   void Drain(std::int32_t n) {
-    std::lock_guard guard(OutputLock);
+    platform::CriticalSectionLock guard(OutputLock);
     for (std::int32_t i = 0; i < n; ++i) {
       sent.push_back(OutRing[OutTail]);
       OutTail = (OutTail + 1) % static_cast<std::int32_t>(OutQueueSize);
@@ -91,7 +91,7 @@ class FakeDevice : public dispatcher::TSioBaseDispatcher {
   }
   DWORD DeviceGetErrors(platform::COMSTAT& status) override {
     // Output lock first, as the real device layer's status read does.
-    std::lock_guard out(OutputLock);
+    platform::CriticalSectionLock out(OutputLock);
     std::lock_guard guard(mutex);
     status.cbInQue = static_cast<DWORD>(pending.size());
     const DWORD bits = errorBits;
@@ -122,7 +122,7 @@ class FakeDevice : public dispatcher::TSioBaseDispatcher {
   ResultCode DeviceSetState(platform::DCB&) override { return 0; }
   std::int32_t DeviceWrite(const void* buffer, std::int32_t count) override {
     if (failWrites) return 0;
-    std::lock_guard guard(OutputLock);
+    platform::CriticalSectionLock guard(OutputLock);
     const auto* bytes = static_cast<const BYTE*>(buffer);
     for (std::int32_t i = 0; i < count; ++i) {
       OutRing[OutHead] = bytes[i];

@@ -7,6 +7,7 @@
 #include <functional>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "DumpFiles.h"
 #include "FakeDevice.h"
@@ -41,6 +42,12 @@ struct Event {
 std::ostream& operator<<(std::ostream& out, const Event& e) {
   return out << "{" << e.message << ", " << e.wParam << ", 0x" << std::hex << e.lParam << std::dec
              << ", \"" << e.read << "\"}";
+}
+
+// Characters arrive and the fill step moves them into the input ring.
+void Arrive(FakeDevice& device, std::string_view text) {
+  device.Receive(text);
+  device.FillDispatchBuffer();
 }
 
 // Takes up to n characters through ReadChar, as a receiver would.
@@ -113,12 +120,10 @@ TEST(AvailTrigger, CharactersNobodyTakesAreAnnouncedAgainWithNewerOnes) {
   AddRecorder(device, events, TakeNothing);
   device.SetAvailLength(1);
 
-  device.Receive("a");
-  device.FillDispatchBuffer();
+  Arrive(device, "a");
   EXPECT_FALSE(device.CheckDataTriggers()) << "one character announced, none taken";
   EXPECT_FALSE(device.CheckDataTriggers()) << "nothing new: no second announcement";
-  device.Receive("b");
-  device.FillDispatchBuffer();
+  Arrive(device, "b");
   EXPECT_FALSE(device.CheckDataTriggers());
   EXPECT_EQ(events, (std::vector<Event>{{MsgTriggerAvail, 1, Low(device, 0), ""},
                                         {MsgTriggerAvail, 2, Low(device, 0), ""}}));
@@ -132,8 +137,7 @@ TEST(AvailTrigger, EveryReceiverReadsFromTheSameStartAndTheMostTakenGo) {
   AddRecorder(device, second, [](UINT, WPARAM) { return 1; });
   AddRecorder(device, third, [](UINT, WPARAM) { return 2; });
   device.SetAvailLength(1);
-  device.Receive("xyz");
-  device.FillDispatchBuffer();
+  Arrive(device, "xyz");
 
   EXPECT_FALSE(device.CheckDataTriggers()) << "three announced, two taken";
   EXPECT_EQ(first.at(0).read, "xy");
@@ -151,11 +155,9 @@ TEST(AvailTrigger, TakingAllThatIsAnnouncedLetsThePassGoOn) {
   std::vector<Event> events;
   AddRecorder(device, events, TakeAnnounced);
   device.SetAvailLength(3);
-  device.Receive("ab");
-  device.FillDispatchBuffer();
+  Arrive(device, "ab");
   EXPECT_FALSE(device.CheckDataTriggers()) << "fewer than the avail length wait";
-  device.Receive("cd");
-  device.FillDispatchBuffer();
+  Arrive(device, "cd");
   EXPECT_TRUE(device.CheckDataTriggers());
   EXPECT_FALSE(device.CheckDataTriggers());
   EXPECT_EQ(events, (std::vector<Event>{{MsgTriggerAvail, 4, Low(device, 0), "abcd"}}));
@@ -168,8 +170,7 @@ TEST(AvailTrigger, NothingIsDeliveredWhileNoDeliveryIsWanted) {
   device.AddWindowReceiver(own.handle);
   device.UpdateHandlerFlags(2);  // the component has no trigger events
   device.SetAvailLength(1);
-  device.Receive("q");
-  device.FillDispatchBuffer();
+  Arrive(device, "q");
   const std::int32_t tail = device.InTail;
   EXPECT_FALSE(device.DeliveryWanted.load());
   EXPECT_TRUE(device.DeliverEvent(MsgTriggerAvail, 1, 0));
@@ -200,8 +201,7 @@ TEST(AvailTrigger, WindowsHearTheDispatchersRegistryIndexInTheHighHalf) {
   device.UpdateHandlerFlags(1);
   window.log.onMessage = [&] { window.log.events.back().read = Take(device, 5); };
   device.SetAvailLength(1);
-  device.Receive("hello");
-  device.FillDispatchBuffer();
+  Arrive(device, "hello");
   EXPECT_TRUE(device.CheckDataTriggers());
   const std::int32_t handle = device.AddStatusTrigger(dispatcher::StatusOutputUsed, 0);
   EXPECT_TRUE(device.CheckStatusTriggers());
@@ -256,8 +256,7 @@ TEST(DataTrigger, TheCharactersBeforeAMatchAreAnnouncedFirst) {
   ASSERT_GT(line, 0);
   ASSERT_GT(crlf, line);
   device.SetAvailLength(1);
-  device.Receive("12\r\n34");
-  device.FillDispatchBuffer();
+  Arrive(device, "12\r\n34");
   while (device.CheckDataTriggers()) {
   }
   EXPECT_EQ(events, (std::vector<Event>{
@@ -276,11 +275,9 @@ TEST(DataTrigger, AMatchOfCharactersAlreadyReadAnnouncesNothingBeforeIt) {
   AddRecorder(device, events, TakeAnnounced);
   const std::int32_t handle = device.AddDataTrigger("ok", true);
   device.SetAvailLength(1);
-  device.Receive("xO");
-  device.FillDispatchBuffer();
+  Arrive(device, "xO");
   EXPECT_EQ(Take(device, 2), "xO") << "the application reads before the scan";
-  device.Receive("K");
-  device.FillDispatchBuffer();
+  Arrive(device, "K");
   while (device.CheckDataTriggers()) {
   }
   EXPECT_EQ(events, (std::vector<Event>{{MsgTriggerData, static_cast<WPARAM>(handle), Low(device, 2), ""},
@@ -539,8 +536,7 @@ TEST(Delivery, AnExceptionInAReceiverStillEndsTheDelivery) {
         throw std::runtime_error("receiver failed");
       },
       false);
-  device.Receive("ab");
-  device.FillDispatchBuffer();
+  Arrive(device, "ab");
   EXPECT_THROW(device.DeliverEvent(MsgTriggerAvail, 2, 0), std::runtime_error);
   EXPECT_FALSE(device.Dispatching.load());
   EXPECT_TRUE(device.WindowReceivers.empty()) << "the pending removal was made";
@@ -572,6 +568,65 @@ TEST(Delivery, AWindowThatDoesNotAnswerInTimeDoesNotStopTheNext) {
   platform::SetEvent(release);
   platform::WaitForSingleObject(thread, 10000);
   for (platform::HANDLE h : {thread, created, release}) platform::CloseHandle(h);
+}
+
+TEST(Delivery, TheDispatchThreadDeliversToTheWindowsThreadWhileReceiversComeAndGo) {
+  constexpr int kLines = 400;
+  FakeDevice device(4096, 64);
+  device.StartLog(1 << 16);
+  TestWindow window;
+  std::string received;
+  int lines = 0;
+  window.log.onMessage = [&] {
+    const Event& e = window.log.events.back();
+    if (e.message == MsgTriggerData) ++lines;
+    if (e.message != MsgTriggerAvail) return;
+    std::string chunk(e.wParam, '\0');
+    ASSERT_EQ(device.ReadBlock(chunk.data(), static_cast<std::int32_t>(e.wParam)),
+              static_cast<ResultCode>(e.wParam));
+    received += chunk;
+  };
+  device.AddWindowReceiver(window.handle);
+  device.UpdateHandlerFlags(1);
+  device.SetAvailLength(1);
+  ASSERT_GT(device.AddDataTrigger("\n", false), 0);
+
+  std::string sent;
+  for (int i = 0; i < kLines; ++i) sent += "+" + std::to_string(i * 37) + "E-03\n";
+  std::atomic<bool> stop{false};
+  std::atomic<bool> stopped{false};
+  std::thread dispatch([&] {
+    while (!stop) {
+      device.EventPass();
+      device.TimerPass();
+    }
+    stopped = true;
+  });
+  std::size_t fed = 0;
+  std::int32_t extra = 0;
+  for (int round = 0; received.size() < sent.size() && round < 1000000; ++round) {
+    if (fed < sent.size()) {
+      const std::size_t n = std::min<std::size_t>(1 + round % 13, sent.size() - fed);
+      device.Receive(sent.substr(fed, n));
+      fed += n;
+    }
+    // A receiver on the dispatch thread that takes nothing comes and goes.
+    if (round % 7 == 0) {
+      if (extra > 0) {
+        EXPECT_EQ(device.RemoveMethodReceiver(extra), 0);
+        extra = 0;
+      } else {
+        extra = device.AddMethodReceiver([](UINT, WPARAM, LPARAM) {}, false);
+      }
+    }
+    while (platform::PumpOneMessage()) {
+    }
+  }
+  stop = true;
+  while (!stopped) platform::PumpOneMessage();  // a send may still wait for us
+  dispatch.join();
+  EXPECT_EQ(received, sent);
+  EXPECT_EQ(lines, kLines);
 }
 
 // ---- Tables, saved sets and the log -------------------------------------------------------
@@ -624,8 +679,7 @@ TEST_F(TriggerLog, RegistrationsFiringsAndLengthChangesAreLogged) {
   device.AddWindowReceiver(window.handle);
   device.UpdateHandlerFlags(1);
   device.SetAvailLength(2);
-  device.Receive("ab");
-  device.FillDispatchBuffer();
+  Arrive(device, "ab");
   device.CheckDataTriggers();
   device.AddStatusTrigger(dispatcher::StatusOutputSent, 0);
   device.WriteBlock("z", 1);
