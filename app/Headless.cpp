@@ -9,6 +9,7 @@
 #include "app/Unit1.h"
 #include "framework/Application.h"
 #include "framework/ExtCtrls.h"
+#include "framework/Menus.h"
 #include "platform/sync.h"
 #include "record/Session.h"
 
@@ -19,25 +20,24 @@ using Clock = std::chrono::steady_clock;
 
 enum ExitCode { kDone = 0, kPortFailed = 3, kSilent = 4, kFileFailed = 5 };
 
-// The menu handler that selects each function, as the "Выбор параметра"
-// menu does.
+// Clicks the "Выбор параметра" item of the function, as a user would.
 void SelectFunction(TForm1& form, char function) {
   switch (function) {
-    case 'U': form.N_UClick(&form); break;
-    case 'V': form.N_VClick(&form); break;
-    case 'I': form.N_IClick(&form); break;
-    case 'J': form.N_JClick(&form); break;
-    case 'R': form.N_RClick(&form); break;
-    case 'Z': form.N_ZClick(&form); break;
-    case 'F': form.N_FClick(&form); break;
-    default: form.N_TClick(&form); break;
+    case 'U': form.N_U->Click(); break;
+    case 'V': form.N_V->Click(); break;
+    case 'I': form.N_I->Click(); break;
+    case 'J': form.N_J->Click(); break;
+    case 'R': form.N_R->Click(); break;
+    case 'Z': form.N_Z->Click(); break;
+    case 'F': form.N_F->Click(); break;
+    default: form.N_T->Click(); break;
   }
 }
 
 void SelectResolution(TForm1& form, char resolution) {
-  if (resolution == '0') form.N_H0Click(&form);
-  else if (resolution == '1') form.N_H1Click(&form);
-  else form.N_H2Click(&form);
+  if (resolution == '0') form.N_H0->Click();
+  else if (resolution == '1') form.N_H1->Click();
+  else form.N_H2->Click();
 }
 
 // The steps of a headless run; each setting step waits until its command

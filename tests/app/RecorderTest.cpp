@@ -50,7 +50,7 @@ TEST(Recorder, ReadingsArriveWithTheirSettingsAndARecordingKeepsThem) {
   const auto file = DosDevices().parent_path() / "gui.csv";
   ASSERT_TRUE(recorder.StartRecording(file.string()));
   EXPECT_TRUE(recorder.N_RecordStop->Enabled());
-  form->N_RClick(form.get());
+  form->N_R->Click();
   ASSERT_TRUE(PumpUntil([&] { return recorder.Session().Readings() >= 3; }, 8000ms));
   recorder.N_RecordStop->Click();
   EXPECT_FALSE(recorder.Session().Recording());
