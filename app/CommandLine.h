@@ -1,19 +1,28 @@
 // The program's command line.
 //
-//   tesmar [--trace[=FILE]] [--log[=FILE]] [--help]
+//   tesmar [--port N] [--record FILE] [--trace[=FILE]] [--log[=FILE]]
+//   tesmar --headless --count N [--function U|V|I|J|R|Z|F|T] [--range D]
+//          [--resolution 0|1|2] [--csv FILE|-] [--timeout SEC] [--port N]
+//          [--trace[=FILE]] [--log[=FILE]]
+//   tesmar --help
 //
 // --trace and --log switch the port's character trace or dispatch log on
 // from the start; the file (default SIO.TRC / SIO.LOG in the current
-// folder) is written when the port closes. Without options the program
-// behaves as stored in its layout.
+// folder) is written when the port closes. Their file is given only as
+// --trace=FILE, so that the option may stand before any other.
 //
-// Thread safety: plain functions of their arguments.
+// ParseCommandLine checks every option and its value (a range the function
+// lacks, a count of 0, an unknown option, a missing value) and says what is
+// wrong in one sentence; nothing is opened or started here. Further
+// options are added as one entry of the table in CommandLine.cpp and one
+// field here.
+//
+// Thread safety: pure functions; any thread.
 #pragma once
 
 #include <optional>
 #include <string>
-
-#include "framework/Exception.h"
+#include <vector>
 
 namespace app {
 
@@ -23,22 +32,25 @@ struct TPortDiagnostics {
   std::optional<std::string> logFile;    // dispatch log on, written to this file
 };
 
-struct TCommandLine {
+struct CommandLine {
   bool help = false;
+  int port = 0;  // COM number; 0: the layout's (COM1)
+  std::string record;  // with the window: record into this file from the start
+  // Headless measurement.
+  bool headless = false;
+  long count = 0;
+  std::optional<char> function;
+  std::optional<char> range;
+  std::optional<char> resolution;
+  std::string csv = "-";
+  // How long the instrument may stay silent beyond the reading interval.
+  double timeoutSeconds = 5.0;
   TPortDiagnostics diagnostics;
 };
 
-// An option the program does not know, or a malformed one; the message
-// names it.
-class ECommandLineError : public framework::Exception {
- public:
-  using framework::Exception::Exception;
-};
-
-// Parses argv[1..argc-1].
-TCommandLine ParseCommandLine(int argc, const char* const* argv);
-
-// The text --help prints.
-std::string CommandLineHelp();
+// Parses argv[1..]; on a mistake returns nullopt and sets `error`.
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error);
+// The text of --help.
+std::string HelpText();
 
 }  // namespace app

@@ -1,5 +1,6 @@
 #include "comport/SioPort.h"
 
+
 #include "comport/SioSelCom.h"
 #include "device/SioWin32.h"
 #include "errors/SioExcept.h"
@@ -79,6 +80,7 @@ void TSioCustomComPort::SetDeviceLayer(TDeviceLayer value) {
 
 void TSioCustomComPort::SetComNumber(Word value) {
   if (value == comNumber_) return;
+  lastOpenFailure_ = 0;  // another port: its failure is news
   if (openState_ != osOpen) {
     comNumber_ = value;
     return;
@@ -228,6 +230,15 @@ void TSioCustomComPort::Loaded() {
   }
 }
 
+void TSioCustomComPort::Constructed() {
+  std::vector<THeldTrigger> held;
+  held.swap(heldTriggers_);
+  // Held messages of a dispatcher closed meanwhile name no registered one
+  // and would raise nothing anyway.
+  if (openState_ != osOpen || notifyWindow_ == 0) return;
+  for (const THeldTrigger& t : held) platform::PostMessageA(notifyWindow_, t.msg, t.wParam, t.lParam);
+}
+
 void TSioCustomComPort::ValidatePort() {
   if (comNumber_ != 0) return;
   if (!promptForPort_) throw errors::ENoPortSelected::Create(errors::ecNoPortSelected);
@@ -261,14 +272,19 @@ std::int32_t TSioCustomComPort::OpenDevice() {
 }
 
 void TSioCustomComPort::OpenPort() {
+  lastOpenFailure_ = 0;
   if (tapiMode_ != TTapiMode::tmOn) ValidatePort();
   CreateDispatcher();
   try {
     // Nothing supplies a telephony device handle here.
     if (tapiMode_ == TTapiMode::tmOn) errors::CheckResult(false, errors::ecNotOpenedByTapi);
     std::int32_t code = OpenDevice();
-    if (code == kOpenAccessDenied) RaiseAlreadyOpen();
+    if (code == kOpenAccessDenied) {
+      lastOpenFailure_ = errors::ecAlreadyOpen;
+      RaiseAlreadyOpen();
+    }
     if (code == kOpenFileNotFound || code == kOpenPathNotFound) code = errors::ecBadId;
+    lastOpenFailure_ = code;
     if (code != 0) errors::CheckResult(false, code);
     openState_ = osOpen;
     UpdateHandlerState();
@@ -354,8 +370,18 @@ void TSioCustomComPort::CompleteClose() {
 
 TSioBaseDispatcher* TSioCustomComPort::GetDispatcher() {
   if (!dispatcher_ && !IsDesigning() && !IsLoading() && openState_ != osOpen && autoOpen_)
-    SetOpen(true);
+    OpenAutomatically();
   return dispatcher_.get();
+}
+
+void TSioCustomComPort::OpenAutomatically() {
+  const std::int32_t before = lastOpenFailure_;
+  try {
+    SetOpen(true);
+  } catch (framework::Exception& e) {
+    if (before != 0 && lastOpenFailure_ == before) e.SetSilent(true);
+    throw;
+  }
 }
 
 TSioBaseDispatcher* TSioCustomComPort::RequireDispatcher() {

@@ -47,7 +47,11 @@
 //     Open := True meanwhile reopens the port when the close has completed.
 //   - With AutoOpen (the default) an I/O call on a closed port first opens
 //     it; when that is impossible (or AutoOpen is off) the call raises
-//     ECommNotOpen, or the open's own exception.
+//     ECommNotOpen, or the open's own exception. When the open fails with
+//     the same code as the open before it, the exception is silent
+//     (framework::Exception::Silent): the user was told already, so a
+//     failed open at start-up is shown once, not again by every handler
+//     that touches the closed port.
 //   - Destroying the component closes the port. Destroyed while a deferred
 //     close is pending, it completes the close at once; destroyed from
 //     inside one of its own event handlers, it raises no further event and
@@ -74,6 +78,9 @@
 // registry's lock. An exception from a handler goes to the application's
 // exception handling and the remaining events of that message are not
 // raised. Messages that name no registered dispatcher raise nothing.
+// Trigger messages that arrive while the owning form is still being
+// constructed raise nothing then: they are held, the latest of each
+// trigger, and posted again once the form is whole (Constructed).
 //
 // Thread safety: every member, setter and event belongs to the thread that
 // owns the component (the window's thread). The dispatcher's worker threads
@@ -86,6 +93,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "comport/SioMisc.h"
 #include "dispatcher/SioDispatch.h"
@@ -334,6 +342,7 @@ class TSioCustomComPort : public TSioBaseComponent {
   // source) as plain values, without reaching a dispatcher; the copy is
   // closed. The open source's triggers are installed when the copy opens.
   void Assign(const framework::TPersistent& Source) override;
+  void Constructed() override;
 
  protected:
   virtual void CreateDispatcher();
@@ -374,6 +383,7 @@ class TSioCustomComPort : public TSioBaseComponent {
   void HandleTriggerMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam,
                             TDeliveryFrame& frame);
   void RaiseStatusEvents(Word TriggerHandle, TDeliveryFrame& frame);
+  void OpenAutomatically();
   void HandleFinishClose(platform::LPARAM lParam);
   void CompleteClose();
   void ReapplySettings();
@@ -450,6 +460,16 @@ class TSioCustomComPort : public TSioBaseComponent {
   Word availThreshold_ = 1;
   std::uint8_t workerPriorityBoost_ = 0;
   std::unique_ptr<dispatcher::TSioBaseDispatcher> dispatcher_;
+  std::int32_t lastOpenFailure_ = 0;  // the code the last open failed with; 0 after a success
+  struct THeldTrigger {
+    platform::UINT msg;
+    platform::WPARAM wParam;
+    platform::LPARAM lParam;
+  };
+  std::vector<THeldTrigger> heldTriggers_;  // arrived while the form was under construction
+  // Holds a trigger message that arrived under construction, replacing the
+  // one held for the same trigger.
+  void HoldTrigger(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam);
   platform::HWND notifyWindow_ = 0;
   // The innermost window-procedure call raising events of this component,
   // or null; tells those calls when the component is destroyed under them.

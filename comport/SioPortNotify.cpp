@@ -1,5 +1,6 @@
 // The component's hidden window: trigger messages become events, and a close
 // that had to wait for a delivery is completed here.
+#include <algorithm>
 #include <mutex>
 
 #include "comport/SioPort.h"
@@ -145,6 +146,11 @@ LRESULT TSioCustomComPort::WindowProc(HWND window, UINT msg, WPARAM wParam, LPAR
   TSioBaseDispatcher* found = registry.Find(HandleOf(lParam));
   if (found == nullptr || found->OwnerPort == nullptr) return 0;
   TSioCustomComPort* port = found->OwnerPort;
+  if (msg != MsgFinishClose && port->InConstruction()) {
+    // The form's handlers may use fields its constructor has not set yet.
+    port->HoldTrigger(msg, wParam, lParam);
+    return 0;
+  }
   if (port->polling_ > 0 && msg != MsgFinishClose) {
     // Taken inside CharAvailable, in the middle of some handler: answered
     // at once, raised when the loop gets to the copy.
@@ -159,6 +165,19 @@ LRESULT TSioCustomComPort::WindowProc(HWND window, UINT msg, WPARAM wParam, LPAR
       framework::Application->HandleException(frame.destroyed ? nullptr : port);
   }
   return 0;
+}
+
+void TSioCustomComPort::HoldTrigger(UINT msg, WPARAM wParam, LPARAM lParam) {
+  // An availability message carries a count, the others their trigger's
+  // handle: the latest count stands for all before it.
+  const auto same = std::find_if(heldTriggers_.begin(), heldTriggers_.end(), [&](const THeldTrigger& held) {
+    return held.msg == msg && (msg == dispatcher::MsgTriggerAvail || held.wParam == wParam);
+  });
+  if (same != heldTriggers_.end()) {
+    *same = THeldTrigger{msg, wParam, lParam};
+  } else {
+    heldTriggers_.push_back(THeldTrigger{msg, wParam, lParam});
+  }
 }
 
 void TSioCustomComPort::HandleTriggerMessage(UINT msg, WPARAM wParam, LPARAM lParam,

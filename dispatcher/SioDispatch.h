@@ -280,8 +280,9 @@ class TSioBaseDispatcher {
   // options: bit 0 DTR level, bit 1 RTS level, bit 4 DTR under handshake
   // control, bit 5 RTS likewise. 0; -8 when an event or the device's own
   // events cannot be made; minus the system error of the open, the queue
-  // sizing or the first SetCommState. A failed open has closed everything it
-  // made (device, rings, the thread events).
+  // sizing or the first SetCommState; -2008 when this dispatcher is open
+  // already (it stays open). A failed open has closed everything it made
+  // (device, rings, the thread events).
   ResultCode OpenLine(const char* name, platform::DWORD baud, std::int32_t parity,
                       std::int32_t dataBits, std::int32_t stopBits, platform::DWORD inSize,
                       platform::DWORD outSize, platform::DWORD options);

@@ -113,6 +113,9 @@ void TSioBaseDispatcher::CloseThreadEvents() {
 ResultCode TSioBaseDispatcher::OpenLine(const char* name, DWORD baud, std::int32_t parity,
                                         std::int32_t dataBits, std::int32_t stopBits,
                                         DWORD inSize, DWORD outSize, DWORD options) {
+  // A second open would fail on the exclusive device and its clean-up would
+  // close the line that is open.
+  if (DeviceHandle.load() >= 0 || ThreadsStarted.load()) return errors::ecAlreadyOpen;
   RingSeen.store(false);
   {
     platform::CriticalSectionLock input(InputLock);

@@ -1,20 +1,91 @@
-#include "app/CommandLine.h"
-
+// The command line: what is accepted, and the one sentence for each mistake.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
 
 namespace {
 
-app::TCommandLine Parse(std::vector<const char*> args) {
-  args.insert(args.begin(), "tesmar");
-  return app::ParseCommandLine(static_cast<int>(args.size()), args.data());
+using Args = std::vector<std::string>;
+
+TEST(CommandLine, AcceptsTheWindowAndTheHeadlessForms) {
+  std::string error;
+  auto line = app::ParseCommandLine({}, error);
+  ASSERT_TRUE(line);
+  EXPECT_FALSE(line->headless);
+  EXPECT_EQ(line->port, 0);
+
+  line = app::ParseCommandLine({"--record", "run.csv", "--port=2"}, error);
+  ASSERT_TRUE(line) << error;
+  EXPECT_EQ(line->record, "run.csv");
+  EXPECT_EQ(line->port, 2);
+
+  line = app::ParseCommandLine({"--headless", "--count", "20", "--function", "R", "--range", "6",
+                                "--resolution", "0", "--csv", "-", "--timeout", "2.5"},
+                               error);
+  ASSERT_TRUE(line) << error;
+  EXPECT_TRUE(line->headless);
+  EXPECT_EQ(line->count, 20);
+  EXPECT_EQ(line->function, 'R');
+  EXPECT_EQ(line->range, '6');
+  EXPECT_EQ(line->resolution, '0');
+  EXPECT_EQ(line->csv, "-");
+  EXPECT_EQ(line->timeoutSeconds, 2.5);
+
+  line = app::ParseCommandLine({"--help", "--nonsense-is-ignored-after-help"}, error);
+  EXPECT_FALSE(line);
+  line = app::ParseCommandLine({"--help"}, error);
+  ASSERT_TRUE(line);
+  EXPECT_TRUE(line->help);
+  for (const char* option : {"--record", "--headless", "--count", "--function", "--range",
+                             "--resolution", "--csv", "--port", "--timeout", "--help"})
+    EXPECT_NE(app::HelpText().find(option), std::string::npos) << option;
+}
+
+TEST(CommandLine, RefusesMistakesWithASentence) {
+  struct Case {
+    Args args;
+    const char* says;
+  };
+  const std::vector<Case> cases{
+      {{"--bogus"}, "unknown option --bogus"},
+      {{"--headless"}, "needs --count"},
+      {{"--headless", "--count"}, "--count needs a value"},
+      {{"--headless", "--count", "0"}, "from 1"},
+      {{"--headless", "--count", "12x"}, "from 1"},
+      {{"--headless", "--count", "3", "--function", "Q"}, "one of U V I J R Z F T"},
+      {{"--headless", "--count", "3", "--function", "UV"}, "one of U V I J R Z F T"},
+      {{"--headless", "--count", "3", "--range", "7"}, "from 0 to 6"},
+      {{"--headless", "--count", "3", "--function", "I", "--range", "0"}, "not a range of function I"},
+      {{"--headless", "--count", "3", "--range", "5"}, "not a range of function U"},
+      {{"--headless", "--count", "3", "--function", "Z", "--range", "6"}, "not a range of function Z"},
+      {{"--headless", "--count", "3", "--resolution", "3"}, "--resolution takes"},
+      {{"--headless", "--count", "3", "--timeout", "0"}, "--timeout takes"},
+      {{"--headless", "--count", "3", "--record", "x.csv"}, "--record is for the window"},
+      {{"--count", "3"}, "belong to --headless"},
+      {{"--port", "0"}, "from 1 to 256"},
+      {{"--port", "257"}, "from 1 to 256"},
+      {{"--record", ""}, "takes a file name"},
+      {{"--headless=1"}, "takes no value"},
+      {{"--tracefile"}, "unknown option --tracefile"},
+      {{"--trace="}, "--trace= needs a file name"},
+      {{"--log="}, "--log= needs a file name"},
+      {{"-x"}, "unknown option -x"},
+      {{"COM2"}, "unknown option COM2"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(app::ParseCommandLine(c.args, error)) << c.says;
+    EXPECT_NE(error.find(c.says), std::string::npos) << "got: " << error;
+  }
 }
 
 TEST(CommandLine, DiagnosticOptionsAndTheirDefaultFiles) {
   struct Case {
-    std::vector<const char*> args;
+    Args args;
     std::optional<std::string> trace, log;
     bool help;
   };
@@ -23,21 +94,21 @@ TEST(CommandLine, DiagnosticOptionsAndTheirDefaultFiles) {
       {{"--trace"}, "SIO.TRC", std::nullopt, false},
       {{"--log"}, std::nullopt, "SIO.LOG", false},
       {{"--trace=/tmp/a b.trc", "--log=x.log"}, "/tmp/a b.trc", "x.log", false},
-      {{"--help"}, std::nullopt, std::nullopt, true},
+      // The file follows only after "=": the next argument is an option.
+      {{"--trace", "--port", "2"}, "SIO.TRC", std::nullopt, false},
+      {{"--headless", "--count", "1", "--log"}, std::nullopt, "SIO.LOG", false},
       {{"-h", "--trace"}, "SIO.TRC", std::nullopt, true},
   };
   for (const Case& c : cases) {
-    const app::TCommandLine parsed = Parse(c.args);
-    EXPECT_EQ(parsed.diagnostics.traceFile, c.trace);
-    EXPECT_EQ(parsed.diagnostics.logFile, c.log);
-    EXPECT_EQ(parsed.help, c.help);
+    std::string error;
+    const auto parsed = app::ParseCommandLine(c.args, error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ(parsed->diagnostics.traceFile, c.trace);
+    EXPECT_EQ(parsed->diagnostics.logFile, c.log);
+    EXPECT_EQ(parsed->help, c.help);
   }
-  for (std::vector<const char*> bad : {std::vector<const char*>{"--tracefile"},
-                                       {"--trace="}, {"-x"}, {"COM2"}}) {
-    EXPECT_THROW(Parse(bad), app::ECommandLineError) << bad[0];
-  }
-  const std::string help = app::CommandLineHelp();
-  for (const char* option : {"--trace[=FILE]", "--log[=FILE]", "--help", "SIO.TRC", "SIO.LOG", "SIGTERM"})
+  const std::string help = app::HelpText();
+  for (const char* option : {"--trace[=FILE]", "--log[=FILE]", "SIO.TRC", "SIO.LOG", "SIGTERM", "-h"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 

@@ -54,6 +54,7 @@ class Probe : public device::TSioWin32Dispatcher {
   using TSioBaseDispatcher::ThreadAck;
   using TSioBaseDispatcher::ThreadsStarted;
   using TSioBaseDispatcher::ActiveThreads;
+  using TSioBaseDispatcher::Dispatching;
   using TSioBaseDispatcher::OutputLock;
 
   bool HasThreadEvents() const { return ThreadAck.load() != platform::INVALID_HANDLE_VALUE; }

@@ -88,6 +88,15 @@ TEST_F(FakePortTest, OptionsSetTheControlLinesOrLeaveThemToHandshake) {
   EXPECT_EQ(fake->Escapes().back(), platform::SETRTS);
 }
 
+TEST_F(FakePortTest, SecondOpenIsRefusedAndLeavesTheLineOpen) {
+  ASSERT_EQ(Open(), 0);
+  EXPECT_EQ(Open(), errors::ecAlreadyOpen);
+  EXPECT_TRUE(fake->IsOpen());
+  EXPECT_EQ(dispatcher->ActiveThreads.load(), 3);
+  ASSERT_EQ(dispatcher->WriteBlock("still", 5), 0);
+  EXPECT_TRUE(PumpUntil([&] { return fake->Written() == "still"; }));
+}
+
 TEST_F(FakePortTest, SecondStartRaises) {
   ASSERT_EQ(Open(), 0);
   try {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <stdexcept>
+#include <thread>
 
 #include "DeviceTestUtil.h"
 #include "platform/thread.h"
@@ -61,6 +62,24 @@ TEST_F(FakePortTest, ReceiverExceptionEndsTheDispatchThreadAndIsReportedOnce) {
   dispatcher->CloseLine();
   EXPECT_FALSE(dispatcher->ThreadsStarted.load());
   EXPECT_FALSE(dispatcher->AnyThreadObject());
+}
+
+TEST_F(FakePortTest, StopServesTheSynchronizedCallTheDispatchThreadWaitsIn) {
+  ASSERT_EQ(Open(), 0);
+  dispatcher->SetAvailLength(1);
+  int calls = 0;
+  ASSERT_GT(dispatcher->AddMethodReceiver(
+                [&](platform::UINT, platform::WPARAM, platform::LPARAM) { ++calls; }, true),
+            0);
+  fake->InjectReceived("x");
+  // Not pumping: the dispatch thread now waits for this thread.
+  while (!dispatcher->Dispatching.load()) std::this_thread::sleep_for(1ms);
+  dispatcher->CloseLine();  // only marks the close pending
+  EXPECT_EQ(calls, 0);
+  // The destruction stops the threads and serves the call meanwhile.
+  dispatcher.reset();
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(fake->IsOpen());
 }
 
 }  // namespace
