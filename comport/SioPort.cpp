@@ -7,6 +7,7 @@
 #include "framework/Application.h"
 #include "framework/SysUtils.h"
 #include "platform/com_names.h"
+#include "platform/last_error.h"
 
 namespace comport {
 
@@ -394,7 +395,17 @@ TSioBaseDispatcher* TSioCustomComPort::RequireDispatcher() {
 
 std::int32_t TSioCustomComPort::WriteBlock(const void* Block, Word Len) {
   if (openState_ == osClosing) return 0;
-  if (TSioBaseDispatcher* d = RequireDispatcher()) errors::CheckResult(this, d->WriteBlock(Block, Len));
+  if (TSioBaseDispatcher* d = RequireDispatcher()) {
+    // The output thread writes the block later, and its failure reaches no
+    // caller: a device that went away is found by asking it for its state,
+    // as the flushes find it by their purge.
+    platform::DCB state;
+    if (d->DeviceGetState(state) != errors::ecOK) {
+      const platform::DWORD error = platform::GetLastError();
+      errors::CheckResult(this, error != 0 ? -static_cast<std::int32_t>(error) : errors::ecPutBlockFail);
+    }
+    errors::CheckResult(this, d->WriteBlock(Block, Len));
+  }
   return 0;
 }
 

@@ -316,7 +316,8 @@ class TSioCustomComPort : public TSioBaseComponent {
   // ---- I/O (see the header comment for closed ports) ------------------
   // Queues Len bytes for sending and returns at once; always 0. Raises
   // EOutputBufferTooSmall when they do not fit the free room of the
-  // OutSize-byte output ring.
+  // OutSize-byte output ring; raises the class of the system's error (a
+  // vanished device: EInOutError) when the device no longer answers.
   std::int32_t WriteBlock(const void* Block, Word Len);
   // True when at least one received character waits; checks no code.
   // Finding none while the dispatcher waits for the hidden window to take a

@@ -173,10 +173,15 @@ TEST(SioPortEvents, AVanishedDeviceSurfacesAsAnException) {
   FakePort fake(26);
   auto port = OpenPort(26);
   fake->Vanish();
+  // The write is queued for the output thread, yet raises at once too.
+  EXPECT_THROW(port->WriteBlock("!", 1), errors::EInOutError);
   EXPECT_THROW(port->FlushInput(), errors::EInOutError);
+  EXPECT_THROW(port->FlushOutput(), errors::EInOutError);
   EXPECT_FALSE(port->CharAvailable());
   port->SetOpen(false);
   EXPECT_EQ(port->OpenState(), comport::osClosed);
+  EXPECT_ANY_THROW(port->SetOpen(true)) << "no device to open";
+  EXPECT_FALSE(port->Open());
 }
 
 // The modal dialog, answered from inside its loop.
