@@ -4,7 +4,7 @@
 
 #include "errors/SioCodes.h"
 #include "errors/SioExcept.h"
-#include "framework/Application.h"
+#include "framework/ExceptionSink.h"
 #include "framework/Properties.h"
 #include "framework/SysUtils.h"
 #include "platform/com_names.h"
@@ -157,7 +157,7 @@ void TSioCustomComPort::Loaded() {
     OpenPort();
   } catch (...) {
     open_ = false;
-    framework::Application->HandleException(this);
+    framework::HandleException(this);
   }
 }
 
@@ -309,7 +309,7 @@ LRESULT TSioCustomComPort::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     FireTrigger(static_cast<Word>(msg), static_cast<Word>(wParam), data);
     if (msg == MsgFinishClose) HandleFinishClose(lParam);
   } catch (...) {
-    if (GetCurrentThreadId() == GetMainThreadId()) framework::Application->HandleException(this);
+    if (GetCurrentThreadId() == GetMainThreadId()) framework::HandleException(this);
   }
   --delivering_;
   return 0;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "framework/ExceptionSink.h"
 #include "framework/QtBridge.h"
 #include "platform/messages.h"
 #include "platform/thread.h"
@@ -85,9 +86,14 @@ const TClassInfo& TApplication::StaticClassInfo() {
   return info;
 }
 
-TApplication::TApplication() = default;
+TApplication::TApplication() {
+  SetExceptionSink([this](TObject* sender) { HandleException(sender); });
+}
 
-TApplication::~TApplication() { Shutdown(); }
+TApplication::~TApplication() {
+  SetExceptionSink({});
+  Shutdown();
+}
 
 void TApplication::Initialize() {
   if (initialized_) return;
