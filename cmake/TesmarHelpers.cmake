@@ -2,11 +2,13 @@
 # A subsystem library made of every .cpp in its folder, less the files
 # EXCLUDE names (full paths; they belong to another library of the folder).
 # Platform back ends for other systems (*_win32.cpp) are left out here;
-# CMake picks the file. A folder with no .cpp yet is a header-only library.
+# CMake picks the file. Test doubles (*_fake.cpp) never enter the product:
+# the folder puts them in a test-support library of its own. A folder with
+# no .cpp yet is a header-only library.
 function(tesmar_library name)
   cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  list(FILTER sources EXCLUDE REGEX "_win32\\.cpp$")
+  list(FILTER sources EXCLUDE REGEX "(_win32|_fake)\\.cpp$")
   if(ARG_EXCLUDE)
     list(REMOVE_ITEM sources ${ARG_EXCLUDE})
   endif()
@@ -21,8 +23,9 @@ function(tesmar_library name)
   endif()
 endfunction()
 
-# tesmar_test(NAME DIR DEPS ...)
-# One test program per folder of tests/, made of every .cpp in it.
+# tesmar_test(NAME DEPS ...)
+# One test program per folder of tests/, made of every .cpp in it. Every
+# test program links the fake serial device (tesmar_platform_fake).
 function(tesmar_test name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
@@ -31,7 +34,7 @@ function(tesmar_test name)
   endif()
   add_executable(${name} ${sources})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} tesmar_platform_fake GTest::gtest GTest::gmock Threads::Threads)
   # A folder whose tests need set-up of the whole program has a main.cpp.
   if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
