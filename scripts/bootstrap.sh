@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-qpa-plugins xvfb xauth fonts-liberation2 fonts-dejavu-core)
+          qt6-qpa-plugins xvfb xauth fonts-liberation2 fonts-dejavu-core clang-format-14 clang-tidy-14)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
