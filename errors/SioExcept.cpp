@@ -50,7 +50,8 @@ constexpr auto SortedCodeClasses() {
 #define SIO_CODE(Class, code) CodeClass{code, &Raise<Class>},
 #include "errors/SioErrorTable.def"
   };
-  std::sort(entries.begin(), entries.end(), [](const CodeClass& a, const CodeClass& b) { return a.code < b.code; });
+  std::sort(entries.begin(), entries.end(),
+            [](const CodeClass& a, const CodeClass& b) { return a.code < b.code; });
   return entries;
 }
 

@@ -28,7 +28,8 @@ TEST(ErrorTable, EveryCodeWithAClassHasItsTextInTheErrorMessageResource) {
   ASSERT_FALSE(kTableCodes.empty());
   for (const TableCode& entry : kTableCodes) {
     std::optional<std::string> text = strings.TryTextOf(std::abs(entry.code));
-    EXPECT_TRUE(text.has_value() && !text->empty()) << entry.code << " (" << entry.className << ") has no text";
+    EXPECT_TRUE(text.has_value() && !text->empty())
+        << entry.code << " (" << entry.className << ") has no text";
   }
 }
 
