@@ -125,19 +125,20 @@ function(tesmar_link_closure out target)
   set(${out} ${seen} PARENT_SCOPE)
 endfunction()
 
-# tesmar_check_qt_boundary(VIEW lib GUI lib...)
-# Qt belongs to the view library: it alone may link Qt itself, and only the
-# GUI libraries (those that are windows) may reach it through the view
-# library. Any other library that links Qt, directly or through another
-# library, fails the configuration. Programs are free to link anything.
+# tesmar_check_qt_boundary(GUI lib...)
+# Qt belongs to the view libraries: those named *_view (the framework's,
+# and a subsystem's window made in its view/ folder). They alone may link
+# Qt; only the GUI libraries (the program's window) may reach Qt through a
+# view library. Any other library that links Qt, directly or through
+# another library, fails the configuration. Programs may link anything.
 function(tesmar_check_qt_boundary)
-  cmake_parse_arguments(ARG "" "VIEW" "GUI" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "GUI" ${ARGN})
   tesmar_collect_libraries(libraries ${PROJECT_SOURCE_DIR})
-  if(NOT ARG_VIEW IN_LIST libraries)
-    message(FATAL_ERROR "The view library ${ARG_VIEW} is missing")
+  if(NOT tesmar_framework_view IN_LIST libraries)
+    message(FATAL_ERROR "The view library tesmar_framework_view is missing")
   endif()
   foreach(library IN LISTS libraries)
-    if(library STREQUAL ARG_VIEW)
+    if(library MATCHES "_view$")
       continue()
     endif()
     tesmar_direct_links(direct ${library})
@@ -148,10 +149,10 @@ function(tesmar_check_qt_boundary)
       list(FILTER qt INCLUDE REGEX "^Qt[0-9]*::")
     else()
       set(qt ${closure})
-      list(FILTER qt INCLUDE REGEX "^Qt[0-9]*::|^${ARG_VIEW}$")
+      list(FILTER qt INCLUDE REGEX "^Qt[0-9]*::|_view$")
     endif()
     if(qt)
-      message(FATAL_ERROR "${library} links Qt (${qt}); only ${ARG_VIEW} may")
+      message(FATAL_ERROR "${library} links Qt (${qt}); only view libraries (*_view) may")
     endif()
   endforeach()
 endfunction()

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "comport/SioPortSelect.h"
 #include "errors/SioCodes.h"
 #include "errors/SioExcept.h"
 #include "framework/ExceptionSink.h"
@@ -162,9 +163,10 @@ void TSioCustomComPort::Loaded() {
 }
 
 void TSioCustomComPort::ValidatePort() {
-  // The port selection dialog is not part of this program yet: with no
-  // number there is nothing to offer, so both cases end the same way.
-  if (comNumber_ == 0) throw errors::ENoPortSelected::Create(errors::ecNoPortSelected);
+  if (comNumber_ != 0) return;
+  const int number = SelectPort();
+  if (number <= 0) throw errors::ENoPortSelected::Create(errors::ecNoPortSelected);
+  SetComNumber(static_cast<Word>(number));
 }
 
 void TSioCustomComPort::OpenPort() {
