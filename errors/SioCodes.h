@@ -16,9 +16,10 @@ constexpr ResultCode ecOK = 0;
 constexpr ResultCode ecOutOfMemory = -8;
 
 // The named codes of the error table: general component errors (-1002 ..),
-// opening a port (-2001 ..), serial I/O (-3001 ..) and triggers (-5002 ..).
+// opening a port (-2001 ..), serial I/O (-3001 ..) and triggers (-5001 ..).
 // The table also lists the codes that only raise a class.
 #define SIO_NAMED_CODE(Class, code, constant) constexpr ResultCode constant = code;
+#define SIO_TEXT_CODE(code, constant) constexpr ResultCode constant = code;
 #include "errors/SioErrorTable.def"
 
 }  // namespace errors

@@ -18,12 +18,13 @@ struct TableCode {
 
 const std::vector<TableCode> kTableCodes = {
 #define SIO_CODE(Class, code) {code, #Class},
+#define SIO_TEXT_CODE(code, constant) {code, "no class"},
 #include "errors/SioErrorTable.def"
 };
 
-// A code that raises a class but has no text would reach the user as an
-// exception with the operating system's unrelated text, or none.
-TEST(ErrorTable, EveryCodeWithAClassHasItsTextInTheErrorMessageResource) {
+// A code of the table without a text would reach the user as an exception
+// with the operating system's unrelated text, or none.
+TEST(ErrorTable, EveryCodeHasItsTextInTheErrorMessageResource) {
   TSioStringResource strings(0, kErrorStringsResource);
   ASSERT_FALSE(kTableCodes.empty());
   for (const TableCode& entry : kTableCodes) {
