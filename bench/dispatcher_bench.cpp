@@ -26,12 +26,12 @@ class BenchDevice : public dispatcher::TSioBaseDispatcher {
   ~BenchDevice() override { CloseForDestruction(); }
 
   void EmptyInput() {
-    std::lock_guard guard(InputLock);
+    platform::CriticalSectionLock guard(InputLock);
     InHead = InTail = 0;
     InputFull = false;
   }
   void DrainOutput() {
-    std::lock_guard guard(OutputLock);
+    platform::CriticalSectionLock guard(OutputLock);
     OutHead = OutTail = 0;
     OutFull = false;
   }
@@ -40,7 +40,7 @@ class BenchDevice : public dispatcher::TSioBaseDispatcher {
   ResultCode DeviceEscape(DWORD) override { return 0; }
   ResultCode DevicePurge(std::int32_t) override { return 0; }
   DWORD DeviceGetErrors(platform::COMSTAT& status) override {
-    std::lock_guard guard(OutputLock);
+    platform::CriticalSectionLock guard(OutputLock);
     status.cbInQue = waiting_;
     if (OutFull) status.cbOutQue = OutQueueSize;
     else if (OutTail <= OutHead) status.cbOutQue = OutHead - OutTail;
@@ -55,7 +55,7 @@ class BenchDevice : public dispatcher::TSioBaseDispatcher {
   }
   ResultCode DeviceSetState(platform::DCB&) override { return 0; }
   std::int32_t DeviceWrite(const void* buffer, std::int32_t count) override {
-    std::lock_guard guard(OutputLock);
+    platform::CriticalSectionLock guard(OutputLock);
     const auto room = static_cast<std::int32_t>(OutQueueSize) - OutHead;
     const std::int32_t first = std::min(room, count);
     std::memcpy(OutRing.get() + OutHead, buffer, first);

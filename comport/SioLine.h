@@ -28,20 +28,22 @@
 #include <string>
 #include <vector>
 
+#include "dispatcher/SioDispatchRecords.h"
 #include "platform/messages.h"
 #include "platform/win_types.h"
 
 namespace comport {
 
-// Trigger and component messages sent to the component's hidden window.
-inline constexpr platform::UINT MsgTriggerAvail = 32257;
-inline constexpr platform::UINT MsgTriggerData = 32258;
-inline constexpr platform::UINT MsgTriggerTimer = 32259;
-inline constexpr platform::UINT MsgTriggerStatus = 32260;
+// Trigger messages (the dispatcher's) and the component's own message, all
+// sent to the component's hidden window.
+using dispatcher::MsgTriggerAvail;
+using dispatcher::MsgTriggerData;
+using dispatcher::MsgTriggerStatus;
+using dispatcher::MsgTriggerTimer;
 inline constexpr platform::UINT MsgFinishClose = 32266;
 
 // How long the worker waits for the window to take a trigger message.
-inline constexpr platform::UINT kTriggerSendLimitMs = 3000;
+inline constexpr platform::UINT kTriggerSendLimitMs = dispatcher::TriggerSendLimitMs;
 
 // Characters held between the device and the reader; received characters
 // beyond this are dropped (the reader is that far behind).

@@ -19,7 +19,7 @@ namespace {
 // hole left by one that was destroyed, so handles are reused lowest first.
 struct Registry {
   platform::CriticalSection lock;
-  std::vector<TSioBaseDispatcher*> entries;
+  std::vector<TSioBaseDispatcher*> entries TESMAR_GUARDED_BY(lock);
 };
 
 Registry& TheRegistry() {
@@ -29,7 +29,7 @@ Registry& TheRegistry() {
 
 std::int32_t Register(TSioBaseDispatcher* dispatcher) {
   Registry& registry = TheRegistry();
-  std::lock_guard guard(registry.lock);
+  platform::CriticalSectionLock guard(registry.lock);
   auto hole = std::find(registry.entries.begin(), registry.entries.end(), nullptr);
   if (hole != registry.entries.end()) {
     *hole = dispatcher;
@@ -41,7 +41,7 @@ std::int32_t Register(TSioBaseDispatcher* dispatcher) {
 
 void Unregister(std::int32_t handle) {
   Registry& registry = TheRegistry();
-  std::lock_guard guard(registry.lock);
+  platform::CriticalSectionLock guard(registry.lock);
   if (handle < 0 || handle >= static_cast<std::int32_t>(registry.entries.size())) return;
   registry.entries[handle] = nullptr;
   while (!registry.entries.empty() && registry.entries.back() == nullptr) registry.entries.pop_back();
@@ -67,11 +67,21 @@ DWORD MillisecondClock() {
   return platform::timeGetTime();
 }
 
-TSioBaseDispatcher* TSioBaseDispatcher::FindDispatcher(std::int32_t handle) {
-  Registry& registry = TheRegistry();
-  std::lock_guard guard(registry.lock);
+// The guard holds the lock from its construction to its destruction, which
+// the analysis cannot follow across functions; Find runs only in between.
+TSioRegistryLock::TSioRegistryLock() TESMAR_NO_THREAD_SAFETY_ANALYSIS { TheRegistry().lock.Enter(); }
+
+TSioRegistryLock::~TSioRegistryLock() TESMAR_NO_THREAD_SAFETY_ANALYSIS { TheRegistry().lock.Leave(); }
+
+TSioBaseDispatcher* TSioRegistryLock::Find(std::int32_t handle) const TESMAR_NO_THREAD_SAFETY_ANALYSIS {
+  const Registry& registry = TheRegistry();
   if (handle < 0 || handle >= static_cast<std::int32_t>(registry.entries.size())) return nullptr;
   return registry.entries[handle];
+}
+
+TSioBaseDispatcher* TSioBaseDispatcher::FindDispatcher(std::int32_t handle) {
+  TSioRegistryLock lock;
+  return lock.Find(handle);
 }
 
 TSioBaseDispatcher::TSioBaseDispatcher(comport::TSioCustomComPort* owner)
@@ -108,16 +118,16 @@ void TSioBaseDispatcher::CloseLine() {
 void TSioBaseDispatcher::ReleaseBuffers() {
   if (ThreadsStarted.load()) StopThreads();
   {
-    std::lock_guard guard(OutputLock);
+    platform::CriticalSectionLock guard(OutputLock);
     OutRing.reset();
   }
-  std::lock_guard guard(InputLock);
+  platform::CriticalSectionLock guard(InputLock);
   InRing.reset();
 }
 
 void TSioBaseDispatcher::AllocateBuffers(DWORD inQueueSize, DWORD outQueueSize) {
   {
-    std::lock_guard guard(OutputLock);
+    platform::CriticalSectionLock guard(OutputLock);
     OutRing = std::make_unique<BYTE[]>(outQueueSize);
     OutHead = 0;
     OutTail = 0;
@@ -125,7 +135,7 @@ void TSioBaseDispatcher::AllocateBuffers(DWORD inQueueSize, DWORD outQueueSize) 
     OutQueueSize = outQueueSize;
   }
   {
-    std::lock_guard guard(InputLock);
+    platform::CriticalSectionLock guard(InputLock);
     InRing = std::make_unique<BYTE[]>(InRingSize);
     InHead = 0;
     InTail = 0;
@@ -135,7 +145,7 @@ void TSioBaseDispatcher::AllocateBuffers(DWORD inQueueSize, DWORD outQueueSize) 
     InAvailDelivery = false;
     InQueueSize = inQueueSize;
   }
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   LineErrorBits.store(0);
   OutputSent.store(false);
   ClosePending.store(false);
@@ -146,7 +156,7 @@ void TSioBaseDispatcher::AllocateBuffers(DWORD inQueueSize, DWORD outQueueSize) 
 }
 
 void TSioBaseDispatcher::ResetRecorders() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   StopTrace();
   StopLog();
   TimeBase = Clock();
@@ -155,12 +165,12 @@ void TSioBaseDispatcher::ResetRecorders() {
 // ---- Status -----------------------------------------------------------------
 
 void TSioBaseDispatcher::StoreCommStatus(const COMSTAT& status) {
-  std::lock_guard guard(StatusLock);
+  platform::CriticalSectionLock guard(StatusLock);
   CommStatus = status;
 }
 
 COMSTAT TSioBaseDispatcher::CommStatusSnapshot() {
-  std::lock_guard guard(StatusLock);
+  platform::CriticalSectionLock guard(StatusLock);
   return CommStatus;
 }
 
@@ -176,7 +186,7 @@ COMSTAT TSioBaseDispatcher::CollectLineErrors() {
 }
 
 BYTE TSioBaseDispatcher::ReadModemStatus(BYTE keepMask) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   ModemBits = (DeviceModemStatus() & 0xF0) | (ModemBits & 0x0F);
   if (RingSeen.exchange(false)) ModemBits |= ModemTrailingRing;
   const BYTE result = static_cast<BYTE>(ModemBits & 0xFF);
@@ -185,14 +195,14 @@ BYTE TSioBaseDispatcher::ReadModemStatus(BYTE keepMask) {
 }
 
 void TSioBaseDispatcher::UpdateModemDeltas() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   const DWORD old = ModemBits & 0xFF;
   ReadModemStatus(0xFF);
   ModemBits |= ((ModemBits ^ old) & 0xF0) >> 4;
 }
 
 std::int32_t TSioBaseDispatcher::TakeLineError() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   // Compare-and-swap, because the fill step may OR in a new bit meanwhile;
   // it must not be cleared without being reported.
   DWORD bits = LineErrorBits.load();
@@ -210,7 +220,7 @@ std::int32_t TSioBaseDispatcher::TakeLineError() {
 }
 
 bool TSioBaseDispatcher::TakeLineBreak() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   return (LineErrorBits.fetch_and(~LineErrorBreak) & LineErrorBreak) != 0;
 }
 
@@ -231,56 +241,27 @@ ResultCode TSioBaseDispatcher::SetRtsLine(BYTE level) {
 // ---- Options and threads ------------------------------------------------------
 
 void TSioBaseDispatcher::SetOptionBits(DWORD bits) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   OptionBits |= bits;
 }
 
 void TSioBaseDispatcher::ClearOptionBits(DWORD bits) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   OptionBits &= ~bits;
 }
 
 DWORD TSioBaseDispatcher::OptionBitsValue() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   return OptionBits;
 }
 
 void TSioBaseDispatcher::SetThreadBoost(BYTE boost) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   if (boost == ThreadBoost) return;
   ThreadBoost = boost;
   if (ComThread) ComThread->SetPriorityStep(PriorityStep(boost, 0));
   if (DispThread) DispThread->SetPriorityStep(PriorityStep(boost, 0));
   if (OutThread) OutThread->SetPriorityStep(PriorityStep(boost, Rs485Active ? 1 : 0));
-}
-
-void TSioBaseDispatcher::UpdateHandlerFlags(int mode) {
-  std::lock_guard guard(DispatchLock);
-  const bool others = WindowReceivers.size() > 1 || !ProcedureReceivers.empty() ||
-                      !MethodReceivers.empty();
-  switch (mode) {
-    case 0:
-      DeliveryWanted.store(others || ComponentListening.load());
-      break;
-    case 1:
-      ComponentListening.store(true);
-      DeliveryWanted.store(true);
-      break;
-    case 2:
-      ComponentListening.store(false);
-      DeliveryWanted.store(others);
-      break;
-    default:
-      break;
-  }
-}
-
-void TSioBaseDispatcher::ResetDataMatches() {
-  // Taken under DispatchLock: the dispatch thread scans the same slots.
-  std::lock_guard guard(DispatchLock);
-  for (TDataTrigger& trigger : DataTriggerList) {
-    std::fill(std::begin(trigger.MatchSlots), std::end(trigger.MatchSlots), 0);
-  }
 }
 
 }  // namespace dispatcher

@@ -5,7 +5,8 @@
 //
 // Result codes: every operation that can fail returns a signed 32-bit code,
 // 0 or a non-negative count for success, a negative code of errors/SioCodes.h
-// for failure (minus a system error number for file errors of the dumps).
+// for failure (for file errors of the dumps, minus a system or runtime
+// input/output error number).
 //
 // Ownership: the port component creates one dispatcher per open port and
 // destroys it after the close has completed. The dispatcher owns its rings,
@@ -18,11 +19,13 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dispatcher/SioDispatchRecords.h"
 #include "errors/SioCodes.h"
 #include "platform/sync.h"
+#include "platform/thread_safety.h"
 #include "platform/win_types.h"
 
 namespace comport {
@@ -39,6 +42,8 @@ constexpr std::int32_t InRingSize = 8192;
 constexpr platform::DWORD MaxTraceEntries = 4000000;
 // Largest dispatch-log ring, in bytes.
 constexpr platform::DWORD MaxLogRingSize = 16000000;
+// Most entries of each trigger table.
+constexpr std::size_t MaxTriggersPerTable = 256;
 
 // Bits of LineErrorBits (the device's low five error bits).
 constexpr platform::DWORD LineErrorOverflow = 0x01;
@@ -80,12 +85,38 @@ std::string CompilerDescription();
 //
 // Thread safety: SetPriorityStep is called by the dispatcher under its
 // DispatchLock, from the window's thread, while the thread runs.
+//
+// SynchronizedCall is called by the dispatch thread on its own thread
+// object, during a delivery, with no dispatcher lock held.
 class TSioDispatcherThread {
  public:
   virtual ~TSioDispatcherThread() = default;
   // step: 0 idle, 1 lowest, 2 lower, 3 normal, 4 higher, 5 highest,
   // 6 time-critical.
   virtual void SetPriorityStep(int step) = 0;
+  // Runs method(message, wParam, lParam) on the application's main thread
+  // while the calling worker waits, and returns when it has run. An
+  // exception the method raises is raised again in the caller.
+  virtual void SynchronizedCall(platform::UINT message, platform::WPARAM wParam,
+                                platform::LPARAM lParam, const TTriggerMethod& method) = 0;
+};
+
+class TSioBaseDispatcher;
+
+// Holds the process-wide registry lock for its lifetime, so that a
+// dispatcher found through it stays registered until the lock is released.
+// The registry lock is taken before any lock of a dispatcher, never after
+// one. Dispatchers are created and destroyed on the window's thread, so a
+// dispatcher that this thread finds here is whole while the lock is held;
+// a receiver run on another thread must not destroy one.
+class TSioRegistryLock {
+ public:
+  TSioRegistryLock();
+  ~TSioRegistryLock();
+  TSioRegistryLock(const TSioRegistryLock&) = delete;
+  TSioRegistryLock& operator=(const TSioRegistryLock&) = delete;
+  // The registered dispatcher with that handle, or null.
+  TSioBaseDispatcher* Find(std::int32_t handle) const;
 };
 
 // TSioBaseDispatcher: abstract; the device layer overrides every device
@@ -111,7 +142,12 @@ class TSioDispatcherThread {
 // fill step logs while holding InputLock; ReadBlock and WriteBlock release
 // InputLock or OutputLock before they take DispatchLock to trace and log.
 // CommStatus has a lock of its own (StatusLock), taken last and never held
-// across a call.
+// across a call. The process-wide registry lock (TSioRegistryLock) comes
+// before all of them. The fields carry their lock's TESMAR_GUARDED_BY, so a
+// Clang build with TESMAR_THREAD_SAFETY checks every access; functions that
+// expect a lock held say TESMAR_REQUIRES. The locks are re-entrant, but the
+// annotations treat them as plain: a function never enters a lock twice
+// within its own body.
 //
 // Thread safety: the dispatch thread calls FillDispatchBuffer (and the
 // trigger passes); the window's thread calls the reads, writes, flushes,
@@ -171,6 +207,18 @@ class TSioBaseDispatcher {
   // The registered dispatcher with that handle, or null. For the window's
   // thread, which is also the thread that creates and destroys them.
   static TSioBaseDispatcher* FindDispatcher(std::int32_t handle);
+  // Calls fn(dispatcher) with the registry lock held when a dispatcher with
+  // that handle is registered; returns whether it did. fn may use the
+  // dispatcher's operations (they take its own locks after the registry's)
+  // but must not destroy it.
+  template <typename Fn>
+  static bool WithDispatcher(std::int32_t handle, Fn&& fn) {
+    TSioRegistryLock lock;
+    TSioBaseDispatcher* found = lock.Find(handle);
+    if (found == nullptr) return false;
+    fn(*found);
+    return true;
+  }
 
   // ---- Received data ------------------------------------------------------
   // True when an unread character exists that the current receiver of a
@@ -192,7 +240,8 @@ class TSioBaseDispatcher {
 
   // ---- Data to send -------------------------------------------------------
   // Queues exactly n characters or none: 0, -3006 (no room), -3010 (RS-485
-  // without base address), -3004 (the device refused the block).
+  // without base address), -3004 (the device refused the block), -3007
+  // (the buffers are released, as the reads answer then).
   ResultCode WriteBlock(const void* buffer, std::int32_t n);
   // Characters waiting in the output ring, and room left in it.
   std::int32_t OutputPending();
@@ -233,12 +282,83 @@ class TSioBaseDispatcher {
   // sets ClosePending while a delivery is in progress.
   void CloseLine();
 
+  // ---- Trigger passes (SioDispatchTrigger.cpp) ---------------------------
+  // The dispatch thread's passes, run after every communications event or
+  // 50 ms wait: EventPass reads the device, checks status and data
+  // triggers and the avail trigger, delivers their events and signals
+  // DispatchDone (not when ClosePending ended it early); TimerPass then
+  // checks status and timer triggers. Both do nothing new while a delivery
+  // is in progress, and stop as soon as ClosePending is set.
+  void EventPass();
+  void TimerPass();
+
+  // ---- Receivers (SioDispatchTrigger.cpp) --------------------------------
+  // Window receivers are sent each event (blocking, TriggerSendLimitMs at
+  // most); the list is served only while it holds more than one window or
+  // the component listens (UpdateHandlerFlags). Adding sets DeliveryWanted.
+  void AddWindowReceiver(platform::HWND window);
+  // Removes the first receiver for that window: at once, or at the end of
+  // the delivery in progress (it is not called again meanwhile). No such
+  // window: only recomputes DeliveryWanted.
+  void RemoveWindowReceiver(platform::HWND window);
+  // Procedure and method receivers are called on the dispatch thread (a
+  // synchronized method on the main thread through the dispatch thread's
+  // SynchronizedCall, the dispatch thread waiting). Each Add returns 0 and
+  // recomputes DeliveryWanted; -1002 for an empty procedure or method.
+  ResultCode AddProcedureReceiver(TTriggerProcedure procedure);
+  // 0, or -5003 when the procedure is not registered. Deferred as above.
+  ResultCode RemoveProcedureReceiver(TTriggerProcedure procedure);
+  // Returns a receiver id (> 0) that removes it, or -1002.
+  ResultCode AddMethodReceiver(TTriggerMethod method, bool synchronized);
+  // 0, or -5003 for an id that is not registered. Deferred as above.
+  ResultCode RemoveMethodReceiver(std::int32_t receiverId);
+
+  // ---- Trigger tables (SioDispatchTrigger.cpp) ---------------------------
+  // Announce waiting characters once at least `length` are untaken; 0 turns
+  // the avail trigger off.
+  void SetAvailLength(platform::DWORD length);
+  platform::DWORD AvailLengthValue();
+  // Adds a data trigger for `pattern` (1..22 characters), matched without
+  // regard to letter case when ignoreCase. Returns its handle (> 0), -5002
+  // for a longer pattern, -1002 for an empty one, -5001 when the table is
+  // full (MaxTriggersPerTable).
+  ResultCode AddDataTrigger(std::string_view pattern, bool ignoreCase);
+  // Adds a timer trigger armed to fire once `milliseconds` have passed (in
+  // 55-ms ticks, rounded up); its handle, or -5001.
+  ResultCode AddTimerTrigger(platform::DWORD milliseconds);
+  // Re-arms a timer trigger from now: 0, or -5003.
+  ResultCode ArmTimerTrigger(std::int32_t handle, platform::DWORD milliseconds);
+  // Adds an armed status trigger of kind 1..5 (StatusModem .. StatusOutputSent)
+  // with its value; the handle's low 3 bits are the kind. -1002 for another
+  // kind, -5001 when the table is full.
+  ResultCode AddStatusTrigger(platform::DWORD kind, platform::WORD value);
+  // Re-arms a status trigger with a new value: 0, or -5003.
+  ResultCode ArmStatusTrigger(std::int32_t handle, platform::WORD value);
+  // Deletes a data, timer or status trigger: 0, or -5003.
+  ResultCode RemoveTrigger(std::int32_t handle);
+  // The kind of a status trigger by its handle: handle AND 7.
+  static std::int32_t StatusKindOf(std::int32_t handle) { return handle & 7; }
+  // Avail length 0, the three tables empty, NextTriggerHandle 1.
+  void ClearTriggerTables();
+  // Clears every status trigger's HitThisPass and StatusHit.
+  void ResetStatusHits();
+
+  // Copies the avail length and the three tables into `set` (replacing
+  // what it held); RestoreTriggers replaces the tables with the lists the
+  // set holds (an absent list leaves its table empty); later handles do not
+  // collide with restored ones. DiscardSavedTriggers empties the set.
+  void SaveTriggers(TSavedTriggers& set);
+  void RestoreTriggers(const TSavedTriggers& set);
+  static void DiscardSavedTriggers(TSavedTriggers& set);
+
   // ---- Character trace (SioDispatchTrace.cpp) ----------------------------
   // 0, or -1002 for a capacity above MaxTraceEntries. An existing trace is
   // only emptied (its capacity stays).
   ResultCode StartTrace(platform::DWORD capacity);
-  // Writes the trace to a file and frees it: 0, or minus the system error
-  // number of the failed open, write or close. No entry: no file, 0.
+  // Writes the trace to a file and frees it: 0, or the code of the failed
+  // open, write or close (-101 disk full, -150 read-only file system, -5 a
+  // directory or no access, otherwise minus the system error number). No
+  // entry: no file, 0.
   ResultCode DumpTrace(const char* fileName, bool append, bool inHex, bool allHex);
   ResultCode ClearTrace();
   void StopTrace();
@@ -251,8 +371,8 @@ class TSioBaseDispatcher {
   // 0, or -1002 for a size above MaxLogRingSize. An existing log is only
   // emptied.
   ResultCode StartLog(platform::DWORD size);
-  // Writes the log to a file and frees it: 0, or minus the system error
-  // number. An empty log: no file, 0. A file that cannot be opened leaves
+  // Writes the log to a file and frees it: 0, or the code of the failed
+  // open, write or close (as DumpTrace). An empty log: no file, 0. A file that cannot be opened leaves
   // the log allocated and off.
   ResultCode DumpLog(const char* fileName, bool append, bool inHex, bool allHex);
   void ClearLog();
@@ -290,23 +410,51 @@ class TSioBaseDispatcher {
   // Clears the partial-match state of every data trigger.
   void ResetDataMatches();
 
+  // Delivers one event to every receiver (dispatch thread, no dispatcher
+  // lock held): True when the pass may go on, False when ClosePending
+  // stopped it or the receivers of an avail event took another number of
+  // characters than announced. lParam is DispatcherHandle << 16 | low. An
+  // exception from a receiver ends the delivery (Dispatching cleared,
+  // pending removals done) and propagates.
+  bool DeliverEvent(platform::UINT message, platform::WPARAM wParam, platform::WORD low);
+  // One trigger check each; True when one fired and its delivery said go on.
+  bool CheckStatusTriggers();
+  bool CheckDataTriggers();
+  bool CheckTimerTriggers();
+  // Feeds one received character to a data trigger's candidates; True when
+  // it completes the pattern.
+  static bool MatchDataChar(TDataTrigger& trigger, platform::BYTE c);
+  // Characters from InTail through ring position (p - k) inclusive, less
+  // those taken in the current delivery; 0 when that position is not
+  // unread.
+  std::int32_t CountThrough(std::int32_t p, std::int32_t k);
+  // A character as an ignore-case data trigger compares it: upper case in
+  // the program's 8-bit code page.
+  static platform::BYTE UpperCase(platform::BYTE c);
+  // True when the timer has run out at tick `now`, also across a wrap of
+  // the millisecond clock (TicksPerClockCycle ticks).
+  static bool TimerExpired(const TEventTimer& timer, std::int32_t now);
+  static constexpr platform::DWORD MsPerTimerTick = 55;
+  static constexpr std::int64_t TicksPerClockCycle = 0xFFFFFFFFLL / MsPerTimerTick + 1;
+
   // The clock the log stamps entries with; tests substitute their own.
   using ClockFunction = platform::DWORD (*)();
   void SetClock(ClockFunction clock) { Clock = clock; }
 
   // Unread characters (InputLock held).
-  std::int32_t InCount() const;
+  std::int32_t InCount() const TESMAR_REQUIRES(InputLock);
 
   // ---- Fields, in their declared order -----------------------------------
   platform::HANDLE DeviceHandle = -1;
   std::atomic<platform::DWORD> LineErrorBits{0};
+  // The queue sizes are set at open, before the threads start, and stay.
   platform::DWORD InQueueSize = 0;
   platform::DWORD OutQueueSize = 0;
-  platform::DWORD ModemBits = 0;
-  platform::COMSTAT CommStatus;
+  platform::DWORD ModemBits TESMAR_GUARDED_BY(DispatchLock) = 0;
+  platform::COMSTAT CommStatus TESMAR_GUARDED_BY(StatusLock);
   platform::DCB DeviceState;
   platform::DWORD CurrentBaud = 0;
-  platform::DWORD OptionBits = 0;
+  platform::DWORD OptionBits TESMAR_GUARDED_BY(DispatchLock) = 0;
   bool DtrLevel = false;
   bool DtrAutomatic = false;
   bool RtsLevel = false;
@@ -315,26 +463,27 @@ class TSioBaseDispatcher {
   platform::WORD UartBase = 0;
   std::atomic<bool> ComponentListening{false};
   std::atomic<bool> DeliveryWanted{false};
-  std::vector<TWindowReceiver> WindowReceivers;
-  std::vector<TProcedureReceiver> ProcedureReceivers;
-  std::vector<TMethodReceiver> MethodReceivers;
-  std::vector<TTimerTrigger> TimerTriggerList;
-  std::vector<TDataTrigger> DataTriggerList;
-  std::vector<TStatusTrigger> StatusTriggerList;
-  std::int32_t DataScanPos = 0;
-  platform::DWORD AvailLength = 0;
-  bool StatusHit = false;
-  bool InAvailDelivery = false;
-  std::int32_t TakenCount = 0;
-  platform::DWORD MaxTakenCount = 0;
-  bool InputFull = false;
-  std::int32_t AvailNotifyPos = 0;
+  std::vector<TWindowReceiver> WindowReceivers TESMAR_GUARDED_BY(DispatchLock);
+  std::vector<TProcedureReceiver> ProcedureReceivers TESMAR_GUARDED_BY(DispatchLock);
+  std::vector<TMethodReceiver> MethodReceivers TESMAR_GUARDED_BY(DispatchLock);
+  std::vector<TTimerTrigger> TimerTriggerList TESMAR_GUARDED_BY(DispatchLock);
+  std::vector<TDataTrigger> DataTriggerList TESMAR_GUARDED_BY(DispatchLock);
+  std::vector<TStatusTrigger> StatusTriggerList TESMAR_GUARDED_BY(DispatchLock);
+  std::int32_t DataScanPos TESMAR_GUARDED_BY(DispatchLock) = 0;
+  platform::DWORD AvailLength TESMAR_GUARDED_BY(DispatchLock) = 0;
+  bool StatusHit TESMAR_GUARDED_BY(DispatchLock) = false;
+  bool InAvailDelivery TESMAR_GUARDED_BY(InputLock) = false;
+  std::int32_t TakenCount TESMAR_GUARDED_BY(InputLock) = 0;
+  platform::DWORD MaxTakenCount TESMAR_GUARDED_BY(InputLock) = 0;
+  bool InputFull TESMAR_GUARDED_BY(InputLock) = false;
+  std::int32_t AvailNotifyPos TESMAR_GUARDED_BY(DispatchLock) = 0;
   std::atomic<bool> StopRequested{false};
-  TSioDispatcherThread* ComThread = nullptr;
-  TSioDispatcherThread* DispThread = nullptr;
-  TSioDispatcherThread* OutThread = nullptr;
-  platform::BYTE ThreadBoost = 0;
-  platform::CriticalSection DispatchLock;
+  TSioDispatcherThread* ComThread TESMAR_GUARDED_BY(DispatchLock) = nullptr;
+  TSioDispatcherThread* DispThread TESMAR_GUARDED_BY(DispatchLock) = nullptr;
+  TSioDispatcherThread* OutThread TESMAR_GUARDED_BY(DispatchLock) = nullptr;
+  platform::BYTE ThreadBoost TESMAR_GUARDED_BY(DispatchLock) = 0;
+  platform::CriticalSection DispatchLock TESMAR_ACQUIRED_AFTER(InputLock)
+      TESMAR_ACQUIRED_BEFORE(OutputLock);
   platform::CriticalSection OutputLock;
   platform::CriticalSection InputLock;
   platform::HANDLE CommEvent = platform::INVALID_HANDLE_VALUE;
@@ -347,33 +496,34 @@ class TSioBaseDispatcher {
   platform::HANDLE OutputDoneOrFlush[2] = {platform::INVALID_HANDLE_VALUE, platform::INVALID_HANDLE_VALUE};
   std::atomic<platform::DWORD> EventWord{0};
   std::atomic<bool> RingSeen{false};
-  std::unique_ptr<platform::BYTE[]> OutRing;
-  std::int32_t OutHead = 0;
-  std::int32_t OutTail = 0;
-  bool OutFull = false;
-  std::unique_ptr<platform::BYTE[]> InRing;
-  std::int32_t InHead = 0;
-  std::int32_t InTail = 0;
+  std::unique_ptr<platform::BYTE[]> OutRing TESMAR_GUARDED_BY(OutputLock);
+  std::int32_t OutHead TESMAR_GUARDED_BY(OutputLock) = 0;
+  std::int32_t OutTail TESMAR_GUARDED_BY(OutputLock) = 0;
+  bool OutFull TESMAR_GUARDED_BY(OutputLock) = false;
+  std::unique_ptr<platform::BYTE[]> InRing TESMAR_GUARDED_BY(InputLock);
+  std::int32_t InHead TESMAR_GUARDED_BY(InputLock) = 0;
+  std::int32_t InTail TESMAR_GUARDED_BY(InputLock) = 0;
   std::atomic<bool> Dispatching{false};
   std::atomic<bool> HandlerRemovalPending{false};
   std::atomic<bool> ClosePending{false};
   std::atomic<bool> OutputSent{false};
   // Trace state.
   std::atomic<bool> TraceOn{false};
-  std::unique_ptr<platform::BYTE[]> TraceBuffer;
-  std::int32_t TraceHead = 0;
-  platform::DWORD TraceCapacity = 0;
-  bool TraceWrapped = false;
+  std::unique_ptr<platform::BYTE[]> TraceBuffer TESMAR_GUARDED_BY(DispatchLock);
+  std::int32_t TraceHead TESMAR_GUARDED_BY(DispatchLock) = 0;
+  platform::DWORD TraceCapacity TESMAR_GUARDED_BY(DispatchLock) = 0;
+  bool TraceWrapped TESMAR_GUARDED_BY(DispatchLock) = false;
   // Log state.
   std::atomic<bool> LogOn{false};
-  std::unique_ptr<platform::BYTE[]> LogRing;
-  platform::DWORD LogHead = 0;
-  platform::DWORD LogTail = 0;
-  platform::DWORD LogFree = 0;
-  platform::DWORD LogRingSize = 0;
-  std::vector<platform::BYTE> LogScratch;
-  platform::DWORD TimeBase = 0;
-  std::int32_t NextTriggerHandle = 1;
+  std::unique_ptr<platform::BYTE[]> LogRing TESMAR_GUARDED_BY(DispatchLock);
+  platform::DWORD LogHead TESMAR_GUARDED_BY(DispatchLock) = 0;
+  platform::DWORD LogTail TESMAR_GUARDED_BY(DispatchLock) = 0;
+  platform::DWORD LogFree TESMAR_GUARDED_BY(DispatchLock) = 0;
+  platform::DWORD LogRingSize TESMAR_GUARDED_BY(DispatchLock) = 0;
+  std::vector<platform::BYTE> LogScratch TESMAR_GUARDED_BY(DispatchLock);
+  platform::DWORD TimeBase TESMAR_GUARDED_BY(DispatchLock) = 0;
+  std::int32_t NextTriggerHandle TESMAR_GUARDED_BY(DispatchLock) = 1;
+  std::int32_t NextReceiverId TESMAR_GUARDED_BY(DispatchLock) = 1;
   std::atomic<bool> ThreadsStarted{false};
   std::atomic<bool> ReleaseOnExit{false};
   std::atomic<platform::LONG> ActiveThreads{0};
@@ -381,14 +531,35 @@ class TSioBaseDispatcher {
  private:
   void TraceBlock(char kind, const platform::BYTE* data, std::int32_t n);
   void LogDeviceRead(const platform::BYTE* data, std::int32_t count);
-  std::int32_t ReadFromDevice(std::int32_t at, std::int32_t count);
-  void DiscardOldestLogEntry();
-  void LogCopyIn(const void* bytes, platform::DWORD n);
-  void LogCopyOut(void* bytes, platform::DWORD n);
-  bool ReadLogEntry(TLogEntryHeader& header, std::vector<platform::BYTE>& data);
+  std::int32_t ReadFromDevice(std::int32_t at, std::int32_t count) TESMAR_REQUIRES(InputLock);
+  void DiscardOldestLogEntry() TESMAR_REQUIRES(DispatchLock);
+  void LogCopyIn(const void* bytes, platform::DWORD n) TESMAR_REQUIRES(DispatchLock);
+  void LogCopyOut(void* bytes, platform::DWORD n) TESMAR_REQUIRES(DispatchLock);
+  bool ReadLogEntry(TLogEntryHeader& header, std::vector<platform::BYTE>& data)
+      TESMAR_REQUIRES(DispatchLock);
   void StoreCommStatus(const platform::COMSTAT& status);
 
-  std::mutex StatusLock;  // guards CommStatus only
+  // Trigger internals (SioDispatchTrigger.cpp, SioDispatchTables.cpp).
+  enum TReceiverList { rlMethods, rlProcedures, rlWindows };
+  // Calls the receiver at `index` of `list` unless it is marked removed;
+  // False when the list is shorter. served: no close was asked for.
+  bool CallReceiver(TReceiverList list, std::size_t index, platform::UINT message,
+                    platform::WPARAM wParam, platform::LPARAM lParam, bool& served);
+  void FinishDelivery();
+  bool DeliverDataMatches(bool result);
+  bool StatusLoop();
+  void ResetStatusHitsIfHit();
+  void ResetStatusHitsLocked() TESMAR_REQUIRES(DispatchLock);
+  void UpdateDeliveryWantedLocked(int mode) TESMAR_REQUIRES(DispatchLock);
+  std::int32_t CountThroughLocked(std::int32_t p, std::int32_t k) TESMAR_REQUIRES(InputLock);
+  std::int32_t NewTriggerHandle(platform::DWORD kind) TESMAR_REQUIRES(DispatchLock);
+  // Starts a timer of `milliseconds` (whole ticks, rounded up) from now.
+  void StartTimer(TEventTimer& timer, platform::DWORD milliseconds);
+  // Marks a receiver removed during a delivery, or removes it at once.
+  template <typename List, typename Match>
+  bool RemoveReceiverLocked(List& list, Match match) TESMAR_REQUIRES(DispatchLock);
+
+  platform::CriticalSection StatusLock;  // guards CommStatus only
   ClockFunction Clock;
 };
 

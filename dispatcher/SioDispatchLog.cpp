@@ -11,7 +11,7 @@ using platform::BYTE;
 using platform::DWORD;
 
 ResultCode TSioBaseDispatcher::StartLog(DWORD size) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   if (LogRing) {
     ClearLog();
   } else {
@@ -28,14 +28,14 @@ ResultCode TSioBaseDispatcher::StartLog(DWORD size) {
 }
 
 void TSioBaseDispatcher::ClearLog() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   LogHead = 0;
   LogTail = 0;
   LogFree = LogRingSize;
 }
 
 void TSioBaseDispatcher::StopLog() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   LogOn.store(false);
   LogRing.reset();
   LogScratch = {};
@@ -46,12 +46,12 @@ void TSioBaseDispatcher::StopLog() {
 }
 
 void TSioBaseDispatcher::ResumeLog() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   if (LogRing) LogOn.store(true);
 }
 
 void TSioBaseDispatcher::PauseLog() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   LogOn.store(false);
 }
 
@@ -88,7 +88,7 @@ bool TSioBaseDispatcher::ReadLogEntry(TLogEntryHeader& header, std::vector<BYTE>
 
 bool TSioBaseDispatcher::AddLogEntry(BYTE type, BYTE subtype, std::int32_t value, const void* data,
                                      DWORD length) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   if (!LogOn.load(std::memory_order_relaxed) || !LogRing) return false;
   // Header and data are stored as one item: a header whose data could not
   // follow it would leave the ring unreadable.

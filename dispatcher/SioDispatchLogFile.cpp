@@ -189,7 +189,7 @@ std::string CompilerDescription() {
 }
 
 ResultCode TSioBaseDispatcher::DumpLog(const char* fileName, bool append, bool inHex, bool allHex) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   if (!LogRing || LogFree == LogRingSize) {
     StopLog();
     return errors::ecOK;

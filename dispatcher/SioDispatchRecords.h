@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <vector>
 
 #include "platform/messages.h"
 #include "platform/win_types.h"
@@ -66,6 +68,22 @@ struct TLogEntryHeader {
 };
 static_assert(sizeof(TLogEntryHeader) == 16, "a log entry header is 16 bytes");
 
+// Trigger event messages, sent to window receivers and passed to procedure
+// and method receivers. lParam carries the low value below in its low 16
+// bits and the sending dispatcher's DispatcherHandle in its high 16 bits.
+//   MsgTriggerAvail   wParam: characters announced     low: 0
+//   MsgTriggerData    wParam: trigger handle           low: pattern length
+//   MsgTriggerTimer   wParam: trigger handle           low: 0
+//   MsgTriggerStatus  wParam: trigger handle           low: OutputRoom for
+//                     kind 3, OutputPending for kind 4, else 0
+inline constexpr platform::UINT MsgTriggerAvail = 0x7E01;   // 32257
+inline constexpr platform::UINT MsgTriggerData = 0x7E02;    // 32258
+inline constexpr platform::UINT MsgTriggerTimer = 0x7E03;   // 32259
+inline constexpr platform::UINT MsgTriggerStatus = 0x7E04;  // 32260
+
+// How long a delivery waits for a window receiver to take its message.
+inline constexpr platform::UINT TriggerSendLimitMs = 3000;
+
 // Event receivers. A receiver is called, or sent, (message, wParam, lParam).
 using TTriggerMethod = std::function<void(platform::UINT, platform::WPARAM, platform::LPARAM)>;
 using TTriggerProcedure = void (*)(platform::UINT, platform::WPARAM, platform::LPARAM);
@@ -73,7 +91,8 @@ using TTriggerProcedure = void (*)(platform::UINT, platform::WPARAM, platform::L
 struct TMethodReceiver {
   TTriggerMethod Method;
   bool Removed = false;
-  bool Synchronized = false;  // call on the main thread while the dispatch thread waits
+  bool Synchronized = false;    // call on the main thread while the dispatch thread waits
+  std::int32_t ReceiverId = 0;  // what AddMethodReceiver returned; removes it
 };
 
 struct TProcedureReceiver {
@@ -122,5 +141,22 @@ struct TTimerTrigger {
   std::int32_t Armed = 0;
 };
 static_assert(sizeof(TTimerTrigger) == 24, "a timer trigger record is 24 bytes");
+
+// Status trigger kinds (the low 3 bits of a status trigger's handle).
+constexpr platform::DWORD StatusModem = 1;         // a watched modem bit differs from StatusValue
+constexpr platform::DWORD StatusLine = 2;          // a line error of StatusValue's bits occurred
+constexpr platform::DWORD StatusOutputFree = 3;    // OutputRoom >= StatusValue
+constexpr platform::DWORD StatusOutputUsed = 4;    // OutputPending <= StatusValue
+constexpr platform::DWORD StatusOutputSent = 5;    // output was queued
+
+// A saved trigger set: the avail length and byte copies of the three
+// trigger tables; a list that was never saved (or was discarded) is absent.
+// Owned by whoever saved it (the port component keeps one across a reopen).
+struct TSavedTriggers {
+  platform::DWORD AvailLength = 0;
+  std::optional<std::vector<TTimerTrigger>> TimerTriggers;
+  std::optional<std::vector<TDataTrigger>> DataTriggers;
+  std::optional<std::vector<TStatusTrigger>> StatusTriggers;
+};
 
 }  // namespace dispatcher

@@ -26,7 +26,7 @@ std::int32_t TSioBaseDispatcher::InCount() const {
 }
 
 bool TSioBaseDispatcher::CharAvailable() {
-  std::lock_guard guard(InputLock);
+  platform::CriticalSectionLock guard(InputLock);
   if (InAvailDelivery) {
     return Wrap(InTail + TakenCount) != InHead || (InputFull && TakenCount < InRingSize);
   }
@@ -34,20 +34,20 @@ bool TSioBaseDispatcher::CharAvailable() {
 }
 
 std::int32_t TSioBaseDispatcher::UnreadCount() {
-  std::lock_guard guard(InputLock);
+  platform::CriticalSectionLock guard(InputLock);
   return InAvailDelivery ? InCount() - TakenCount : InCount();
 }
 
 ResultCode TSioBaseDispatcher::LookAhead(std::int32_t n, BYTE& c) {
   if (n < 1) return errors::ecBadArgument;
-  std::lock_guard guard(InputLock);
+  platform::CriticalSectionLock guard(InputLock);
   if (n > InCount() || !InRing) return errors::ecBufferIsEmpty;
   c = InRing[(InTail + n - 1) % InRingSize];
   return errors::ecOK;
 }
 
 ResultCode TSioBaseDispatcher::ReadChar(BYTE& c) {
-  std::lock_guard guard(InputLock);
+  platform::CriticalSectionLock guard(InputLock);
   if (InAvailDelivery) {
     ++TakenCount;
     if (LookAhead(TakenCount, c) != errors::ecOK) {
@@ -68,7 +68,7 @@ ResultCode TSioBaseDispatcher::ReadBlock(void* buffer, std::int32_t n) {
   if (n == 0) return 0;
   auto* out = static_cast<BYTE*>(buffer);
   {
-    std::lock_guard guard(InputLock);
+    platform::CriticalSectionLock guard(InputLock);
     const std::int32_t untaken = InAvailDelivery ? InCount() - TakenCount : InCount();
     if (n > untaken || !InRing) return errors::ecBufferIsEmpty;
     const std::int32_t start = InAvailDelivery ? Wrap(InTail + TakenCount) : InTail;
@@ -87,7 +87,7 @@ ResultCode TSioBaseDispatcher::ReadBlock(void* buffer, std::int32_t n) {
 }
 
 ResultCode TSioBaseDispatcher::FlushInput() {
-  std::lock_guard guard(InputLock);
+  platform::CriticalSectionLock guard(InputLock);
   const ResultCode result = DevicePurge(1);
   if (InAvailDelivery) {
     // The end of the delivery moves InTail past all that is unread now.
@@ -104,7 +104,7 @@ ResultCode TSioBaseDispatcher::FlushInput() {
 }
 
 void TSioBaseDispatcher::TraceBlock(char kind, const BYTE* data, std::int32_t n) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   if (!TraceOn.load(std::memory_order_relaxed)) return;
   for (std::int32_t i = 0; i < n; ++i) AddTraceEntry(kind, data[i]);
 }
@@ -112,24 +112,24 @@ void TSioBaseDispatcher::TraceBlock(char kind, const BYTE* data, std::int32_t n)
 // ---- Delivery bookkeeping -------------------------------------------------------
 
 void TSioBaseDispatcher::BeginDelivery(bool ofReceivedData) {
-  std::lock_guard guard(InputLock);
+  platform::CriticalSectionLock guard(InputLock);
   MaxTakenCount = 0;
   TakenCount = 0;
   InAvailDelivery = ofReceivedData;
 }
 
 void TSioBaseDispatcher::BeginReceiverTakes() {
-  std::lock_guard guard(InputLock);
+  platform::CriticalSectionLock guard(InputLock);
   TakenCount = 0;
 }
 
 void TSioBaseDispatcher::EndReceiverTakes() {
-  std::lock_guard guard(InputLock);
+  platform::CriticalSectionLock guard(InputLock);
   MaxTakenCount = std::max(MaxTakenCount, static_cast<DWORD>(TakenCount));
 }
 
 DWORD TSioBaseDispatcher::EndDelivery() {
-  std::lock_guard guard(InputLock);
+  platform::CriticalSectionLock guard(InputLock);
   const DWORD taken = MaxTakenCount;
   if (InAvailDelivery) {
     InAvailDelivery = false;
@@ -148,7 +148,10 @@ ResultCode TSioBaseDispatcher::WriteBlock(const void* buffer, std::int32_t n) {
   std::int32_t queued = 0;
   ResultCode result = errors::ecOK;
   {
-    std::lock_guard guard(OutputLock);
+    platform::CriticalSectionLock guard(OutputLock);
+    // After the buffers are released the device layer would write through
+    // a ring that is gone; answer as the reads do.
+    if (!OutRing) return errors::ecBufferIsEmpty;
     COMSTAT status;
     LineErrorBits.store(DeviceGetErrors(status) & LineErrorMask);
     StoreCommStatus(status);
@@ -175,7 +178,7 @@ ResultCode TSioBaseDispatcher::WriteBlock(const void* buffer, std::int32_t n) {
     OutputSent.store(true);
   }
   if (LogOn.load(std::memory_order_relaxed) || TraceOn.load(std::memory_order_relaxed)) {
-    std::lock_guard guard(DispatchLock);
+    platform::CriticalSectionLock guard(DispatchLock);
     AddLogEntry(letDispatch, lstWriteCom, queued, buffer, static_cast<DWORD>(queued));
     TraceBlock(TraceTransmitted, static_cast<const BYTE*>(buffer), queued);
   }
@@ -183,12 +186,12 @@ ResultCode TSioBaseDispatcher::WriteBlock(const void* buffer, std::int32_t n) {
 }
 
 std::int32_t TSioBaseDispatcher::OutputPending() {
-  std::lock_guard guard(OutputLock);
+  platform::CriticalSectionLock guard(OutputLock);
   return static_cast<std::int32_t>(CollectLineErrors().cbOutQue);
 }
 
 std::int32_t TSioBaseDispatcher::OutputRoom() {
-  std::lock_guard guard(OutputLock);
+  platform::CriticalSectionLock guard(OutputLock);
   return static_cast<std::int32_t>(OutQueueSize - CollectLineErrors().cbOutQue);
 }
 
@@ -215,7 +218,7 @@ void TSioBaseDispatcher::LogDeviceRead(const BYTE* data, std::int32_t count) {
 }
 
 bool TSioBaseDispatcher::FillDispatchBuffer() {
-  std::lock_guard guard(InputLock);
+  platform::CriticalSectionLock guard(InputLock);
   if (InputFull) return true;
   if (!InRing) return false;
   const COMSTAT status = CollectLineErrors();

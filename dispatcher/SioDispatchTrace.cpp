@@ -23,7 +23,7 @@ std::string_view GroupHeader(char kind, std::string& scratch) {
 }  // namespace
 
 ResultCode TSioBaseDispatcher::StartTrace(DWORD capacity) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   if (TraceBuffer) {
     ClearTrace();
   } else {
@@ -38,7 +38,7 @@ ResultCode TSioBaseDispatcher::StartTrace(DWORD capacity) {
 }
 
 void TSioBaseDispatcher::AddTraceEntry(char kind, BYTE c) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   if (!TraceBuffer) return;
   BYTE* entry = TraceBuffer.get() + std::size_t(TraceHead) * 2;
   entry[0] = static_cast<BYTE>(kind);
@@ -50,30 +50,30 @@ void TSioBaseDispatcher::AddTraceEntry(char kind, BYTE c) {
 }
 
 ResultCode TSioBaseDispatcher::ClearTrace() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   TraceHead = 0;
   TraceWrapped = false;
   return errors::ecOK;
 }
 
 void TSioBaseDispatcher::StopTrace() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   TraceOn.store(false);
   TraceBuffer.reset();
 }
 
 void TSioBaseDispatcher::ResumeTrace() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   if (TraceBuffer) TraceOn.store(true);
 }
 
 void TSioBaseDispatcher::PauseTrace() {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   TraceOn.store(false);
 }
 
 ResultCode TSioBaseDispatcher::DumpTrace(const char* fileName, bool append, bool inHex, bool allHex) {
-  std::lock_guard guard(DispatchLock);
+  platform::CriticalSectionLock guard(DispatchLock);
   if (!TraceBuffer) return errors::ecOK;
   TraceOn.store(false);
   if (TraceHead == 0 && !TraceWrapped) {

@@ -10,16 +10,27 @@ namespace dispatcher {
 
 namespace {
 
-errors::ResultCode FromErrno(int error) {
-  return -static_cast<errors::ResultCode>(platform::Win32ErrorFromErrno(error));
-}
-
 std::string Hex(platform::BYTE c) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   return {'[', kDigits[c >> 4], kDigits[c & 15], ']'};
 }
 
 }  // namespace
+
+errors::ResultCode DumpErrorCode(int error) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return -kDiskFull;
+    case EROFS:
+      return -kDiskWriteProtected;
+    case EISDIR:
+      return -static_cast<errors::ResultCode>(platform::ERROR_ACCESS_DENIED);
+    default:
+      return -static_cast<errors::ResultCode>(platform::Win32ErrorFromErrno(error));
+  }
+}
 
 TDumpFile::~TDumpFile() {
   if (file_) std::fclose(file_);
@@ -28,7 +39,7 @@ TDumpFile::~TDumpFile() {
 errors::ResultCode TDumpFile::Open(const char* fileName, bool append) {
   errno = 0;
   file_ = std::fopen(fileName ? fileName : "", append ? "ab" : "wb");
-  if (!file_) return FromErrno(errno ? errno : ENOENT);
+  if (!file_) return DumpErrorCode(errno ? errno : ENOENT);
   return errors::ecOK;
 }
 
@@ -55,7 +66,7 @@ errors::ResultCode TDumpFile::Close() {
   const int closed = std::fclose(file_);
   file_ = nullptr;
   if (error_ == 0 && closed != 0) error_ = errno ? errno : EIO;
-  return error_ ? FromErrno(error_) : errors::ecOK;
+  return error_ ? DumpErrorCode(error_) : errors::ecOK;
 }
 
 TCharItems::TCharItems(bool inHex, bool allHex) {

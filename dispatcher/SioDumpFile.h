@@ -15,6 +15,16 @@
 
 namespace dispatcher {
 
+// Runtime input/output error numbers of the system error strings that say
+// what happened to a file being written.
+constexpr errors::ResultCode kDiskFull = 101;             // "Disk full"
+constexpr errors::ResultCode kDiskWriteProtected = 150;  // "Disk is write-protected"
+
+// The result code of a failed open, write or close of a dump file: -101 for
+// a full disk or quota, -150 for a read-only file system, -5 for a
+// directory given as the name, otherwise minus the system error number.
+errors::ResultCode DumpErrorCode(int error);
+
 class TDumpFile {
  public:
   TDumpFile() = default;
@@ -23,7 +33,7 @@ class TDumpFile {
   TDumpFile& operator=(const TDumpFile&) = delete;
 
   // Opens for appending when append is set and the file exists, otherwise
-  // creates it anew. 0, or minus the system error number.
+  // creates it anew. 0, or DumpErrorCode.
   errors::ResultCode Open(const char* fileName, bool append);
 
   void Write(std::string_view text) {
@@ -40,8 +50,8 @@ class TDumpFile {
   }
   void EndLine() { Write("\r\n"); }
 
-  // Writes what is buffered and closes: 0, or minus the system error number
-  // of the first failed write or of the close.
+  // Writes what is buffered and closes: 0, or DumpErrorCode of the first
+  // failed write or of the close.
   errors::ResultCode Close();
 
  private:

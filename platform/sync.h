@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/handles.h"
+#include "platform/thread_safety.h"
 #include "platform/win_types.h"
 
 namespace platform {
@@ -32,23 +33,44 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
 
 // A re-entrant lock: the thread that holds it may enter it again and must
 // leave it as often as it entered.
-class CriticalSection {
+class TESMAR_CAPABILITY("mutex") CriticalSection {
  public:
-  void Enter() { mutex_.lock(); }
-  bool TryEnter() { return mutex_.try_lock(); }
-  void Leave() { mutex_.unlock(); }
+  void Enter() TESMAR_ACQUIRE() { mutex_.lock(); }
+  bool TryEnter() TESMAR_TRY_ACQUIRE(true) { return mutex_.try_lock(); }
+  void Leave() TESMAR_RELEASE() { mutex_.unlock(); }
 
-  // Lockable names, so std::lock_guard and std::scoped_lock work.
-  void lock() { Enter(); }
-  void unlock() { Leave(); }
-  bool try_lock() { return TryEnter(); }
+  // Lockable names, so std::lock_guard and std::scoped_lock work (the
+  // thread-safety analysis sees only CriticalSectionLock).
+  void lock() TESMAR_ACQUIRE() { Enter(); }
+  void unlock() TESMAR_RELEASE() { Leave(); }
+  bool try_lock() TESMAR_TRY_ACQUIRE(true) { return TryEnter(); }
 
  private:
   std::recursive_mutex mutex_;
 };
 
-inline void EnterCriticalSection(CriticalSection& section) { section.Enter(); }
-inline void LeaveCriticalSection(CriticalSection& section) { section.Leave(); }
+// Holds a critical section for its scope; the guard the thread-safety
+// analysis understands.
+class TESMAR_SCOPED_CAPABILITY CriticalSectionLock {
+ public:
+  explicit CriticalSectionLock(CriticalSection& section) TESMAR_ACQUIRE(section)
+      : section_(section) {
+    section.Enter();
+  }
+  ~CriticalSectionLock() TESMAR_RELEASE() TESMAR_NO_THREAD_SAFETY_ANALYSIS { section_.Leave(); }
+  CriticalSectionLock(const CriticalSectionLock&) = delete;
+  CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
+
+ private:
+  CriticalSection& section_;
+};
+
+inline void EnterCriticalSection(CriticalSection& section) TESMAR_ACQUIRE(section) {
+  section.Enter();
+}
+inline void LeaveCriticalSection(CriticalSection& section) TESMAR_RELEASE(section) {
+  section.Leave();
+}
 
 // Interlocked counters: the new value is returned.
 inline LONG InterlockedIncrement(std::atomic<LONG>& value) { return ++value; }

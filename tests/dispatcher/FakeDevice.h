@@ -25,6 +25,12 @@ inline DWORD FakeClock() { return fakeNow.load(); }
 class FakeThread : public dispatcher::TSioDispatcherThread {
  public:
   void SetPriorityStep(int step) override { steps.push_back(step); }
+  void SynchronizedCall(platform::UINT message, platform::WPARAM wParam, platform::LPARAM lParam,
+                        const dispatcher::TTriggerMethod& method) override {
+    ++synchronizedCalls;
+    method(message, wParam, lParam);
+  }
+  int synchronizedCalls = 0;
   std::vector<int> steps;
 };
 
@@ -54,7 +60,7 @@ class FakeDevice : public dispatcher::TSioBaseDispatcher {
   }
   // What the output thread would do: send n queued bytes.
   void Drain(std::int32_t n) {
-    std::lock_guard guard(OutputLock);
+    platform::CriticalSectionLock guard(OutputLock);
     for (std::int32_t i = 0; i < n; ++i) {
       sent.push_back(OutRing[OutTail]);
       OutTail = (OutTail + 1) % static_cast<std::int32_t>(OutQueueSize);
@@ -85,7 +91,7 @@ class FakeDevice : public dispatcher::TSioBaseDispatcher {
   }
   DWORD DeviceGetErrors(platform::COMSTAT& status) override {
     // Output lock first, as the real device layer's status read does.
-    std::lock_guard out(OutputLock);
+    platform::CriticalSectionLock out(OutputLock);
     std::lock_guard guard(mutex);
     status.cbInQue = static_cast<DWORD>(pending.size());
     const DWORD bits = errorBits;
@@ -116,7 +122,7 @@ class FakeDevice : public dispatcher::TSioBaseDispatcher {
   ResultCode DeviceSetState(platform::DCB&) override { return 0; }
   std::int32_t DeviceWrite(const void* buffer, std::int32_t count) override {
     if (failWrites) return 0;
-    std::lock_guard guard(OutputLock);
+    platform::CriticalSectionLock guard(OutputLock);
     const auto* bytes = static_cast<const BYTE*>(buffer);
     for (std::int32_t i = 0; i < count; ++i) {
       OutRing[OutHead] = bytes[i];
@@ -163,6 +169,26 @@ class FakeDevice : public dispatcher::TSioBaseDispatcher {
   using TSioBaseDispatcher::Dispatching;
   using TSioBaseDispatcher::ClosePending;
   using TSioBaseDispatcher::ResetRecorders;
+  // Triggers.
+  using TSioBaseDispatcher::AvailNotifyPos;
+  using TSioBaseDispatcher::CheckDataTriggers;
+  using TSioBaseDispatcher::CheckStatusTriggers;
+  using TSioBaseDispatcher::CheckTimerTriggers;
+  using TSioBaseDispatcher::ComponentListening;
+  using TSioBaseDispatcher::CountThrough;
+  using TSioBaseDispatcher::DataScanPos;
+  using TSioBaseDispatcher::DeliverEvent;
+  using TSioBaseDispatcher::DeliveryWanted;
+  using TSioBaseDispatcher::DispatchDone;
+  using TSioBaseDispatcher::EventWord;
+  using TSioBaseDispatcher::MatchDataChar;
+  using TSioBaseDispatcher::MethodReceivers;
+  using TSioBaseDispatcher::ProcedureReceivers;
+  using TSioBaseDispatcher::StatusHit;
+  using TSioBaseDispatcher::StatusTriggerList;
+  using TSioBaseDispatcher::TimerExpired;
+  using TSioBaseDispatcher::TimerTriggerList;
+  using TSioBaseDispatcher::WindowReceivers;
 };
 
 }  // namespace dispatcher_test

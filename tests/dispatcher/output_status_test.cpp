@@ -157,6 +157,8 @@ TEST(Close, CloseLineFlushesAndReleases) {
   BYTE c = 0;
   EXPECT_EQ(device.ReadChar(c), errors::ecBufferIsEmpty);
   EXPECT_FALSE(device.FillDispatchBuffer());
+  EXPECT_EQ(device.WriteBlock("late", 4), errors::ecBufferIsEmpty) << "no ring to write into";
+  EXPECT_FALSE(device.OutputSent.load());
 
   // Closed from inside a delivery: only marked; the buffers stay.
   FakeDevice busy;

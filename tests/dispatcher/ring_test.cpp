@@ -328,5 +328,17 @@ TEST(Registry, HandlesAreReusedLowestFirst) {
   EXPECT_EQ(dispatcher::TSioBaseDispatcher::FindDispatcher(-1), nullptr);
 }
 
+TEST(Registry, ADispatcherIsUsedWhileTheRegistryIsLocked) {
+  auto device = std::make_unique<FakeDevice>();
+  device->Receive("k");
+  device->FillDispatchBuffer();
+  BYTE c = 0;
+  EXPECT_TRUE(dispatcher::TSioBaseDispatcher::WithDispatcher(
+      device->DispatcherHandle, [&](dispatcher::TSioBaseDispatcher& found) { found.ReadChar(c); }));
+  EXPECT_EQ(c, 'k');
+  EXPECT_FALSE(dispatcher::TSioBaseDispatcher::WithDispatcher(device->DispatcherHandle + 1,
+                                                              [](auto&) { FAIL(); }));
+}
+
 }  // namespace
 }  // namespace dispatcher_test

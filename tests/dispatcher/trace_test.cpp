@@ -1,8 +1,11 @@
 // The character trace: what is recorded, and its file byte for byte.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "DumpFiles.h"
 #include "FakeDevice.h"
+#include "dispatcher/SioDumpFile.h"
 
 namespace dispatcher_test {
 namespace {
@@ -161,6 +164,34 @@ TEST_F(TraceFile, LifecycleAndFailures) {
   device.AddTraceEntry('T', 'r');
   EXPECT_EQ(device.DumpTrace(Path("zero").c_str(), false, false, false), 0);
   EXPECT_FALSE(Exists("zero"));
+}
+
+TEST_F(TraceFile, FilesThatCannotBeWrittenSayWhatHappened) {
+  const struct {
+    int error;
+    ResultCode code;
+  } mapped[] = {
+      {ENOSPC, -101}, {EDQUOT, -101}, {EFBIG, -101}, {EROFS, -150},
+      {EISDIR, -5},   {EACCES, -5},   {ENOENT, -2},  {ENOTDIR, -3},
+  };
+  for (const auto& m : mapped) EXPECT_EQ(dispatcher::DumpErrorCode(m.error), m.code) << m.error;
+
+  const struct {
+    std::string path;
+    ResultCode code;
+  } files[] = {
+      {"/dev/full", -101},
+      {Path(""), -5},  // the test's directory
+  };
+  for (const auto& f : files) {
+    FakeDevice device;
+    device.StartTrace(5);
+    device.AddTraceEntry('T', 'x');
+    EXPECT_EQ(device.DumpTrace(f.path.c_str(), false, false, false), f.code) << f.path;
+    device.StartLog(4096);
+    device.AddLogEntry(dispatcher::letUser, 0, 1, nullptr, 0);
+    EXPECT_EQ(device.DumpLog(f.path.c_str(), false, false, false), f.code) << f.path;
+  }
 }
 
 TEST_F(TraceFile, ClearKeepsTheStateAndStopDiscards) {
