@@ -1,5 +1,6 @@
 #include "comport/SioPort.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "comport/SioPortSelect.h"
@@ -62,6 +63,7 @@ TSioCustomComPort::~TSioCustomComPort() {
 
 void TSioCustomComPort::SetComNumber(Word value) {
   if (value == comNumber_) return;
+  lastOpenFailure_ = 0;  // another port: its failure is news
   if (openState_ != osOpen) {
     comNumber_ = value;
     return;
@@ -162,6 +164,13 @@ void TSioCustomComPort::Loaded() {
   }
 }
 
+void TSioCustomComPort::Constructed() {
+  std::vector<HeldTrigger> held;
+  held.swap(heldTriggers_);
+  if (openState_ != osOpen || notifyWindow_ == 0) return;
+  for (const HeldTrigger& t : held) PostMessageA(notifyWindow_, t.msg, t.wParam, t.lParam);
+}
+
 void TSioCustomComPort::ValidatePort() {
   if (comNumber_ != 0) return;
   const int number = SelectPort();
@@ -170,12 +179,14 @@ void TSioCustomComPort::ValidatePort() {
 }
 
 void TSioCustomComPort::OpenPort() {
+  lastOpenFailure_ = 0;
   ValidatePort();
   line_ = std::make_unique<TSioLine>(kLineHandle);
   try {
     std::int32_t code = line_->OpenLine(framework::Format("\\\\.\\COM%d", comNumber_).substr(0, 12),
                                         LineSettings(), inSize_, outSize_);
     if (code == -5) {
+      lastOpenFailure_ = errors::ecAlreadyOpen;
       // The system reports a port held elsewhere and a port the user may
       // not open alike; the message names both causes.
       auto failure = errors::EAlreadyOpen::Create(errors::ecAlreadyOpen);
@@ -184,6 +195,7 @@ void TSioCustomComPort::OpenPort() {
       throw failure;
     }
     if (code == -2 || code == -3) code = errors::ecBadId;
+    lastOpenFailure_ = code;
     if (code != 0) errors::CheckResult(false, code);
     openState_ = osOpen;
     UpdateHandlerState();
@@ -238,8 +250,18 @@ void TSioCustomComPort::SetupNotifyWindow(bool Create) {
 // --- I/O -----------------------------------------------------------------
 
 TSioLine* TSioCustomComPort::GetDispatcher() {
-  if (!line_ && !IsDesigning() && !IsLoading() && openState_ != osOpen && autoOpen_) SetOpen(true);
+  if (!line_ && !IsDesigning() && !IsLoading() && openState_ != osOpen && autoOpen_) OpenAutomatically();
   return line_.get();
+}
+
+void TSioCustomComPort::OpenAutomatically() {
+  const std::int32_t before = lastOpenFailure_;
+  try {
+    SetOpen(true);
+  } catch (framework::Exception& e) {
+    if (before != 0 && lastOpenFailure_ == before) e.SetSilent(true);
+    throw;
+  }
 }
 
 TSioLine* TSioCustomComPort::RequireDispatcher() {
@@ -305,6 +327,14 @@ LRESULT TSioCustomComPort::WindowProc(HWND window, UINT msg, WPARAM wParam, LPAR
 LRESULT TSioCustomComPort::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   // Characters announced before a close began belong to nobody now.
   if (msg != MsgFinishClose && openState_ != osOpen) return 0;
+  if (msg != MsgFinishClose && InConstruction()) {
+    // The form's handler may use fields its constructor has not set yet.
+    auto same = std::find_if(heldTriggers_.begin(), heldTriggers_.end(),
+                             [msg](const HeldTrigger& held) { return held.msg == msg; });
+    if (same == heldTriggers_.end()) same = heldTriggers_.insert(same, HeldTrigger{msg, 0, 0});
+    *same = HeldTrigger{msg, wParam, lParam};
+    return 0;
+  }
   ++delivering_;
   try {
     const Word data = msg == MsgTriggerAvail ? static_cast<Word>(wParam) : static_cast<Word>(lParam);

@@ -31,7 +31,11 @@
 //     when the close has completed.
 //   - With AutoOpen (the default) an I/O call on a closed port first opens
 //     it; when that is impossible (or AutoOpen is off) the call raises
-//     ECommNotOpen, or the open's own exception.
+//     ECommNotOpen, or the open's own exception. When the open fails with
+//     the same code as the open before it, the exception is silent
+//     (framework::Exception::Silent): the user was told already, so a
+//     failed open at start-up is shown once, not again by every handler
+//     that touches the closed port.
 //
 // Notifications: while the port is open the component owns a hidden window
 // of class "sioComWindow". When received characters wait, the line sends it
@@ -40,7 +44,9 @@
 // thread next handles messages (never in the middle of another handler).
 // An exception from the handler goes to the application's exception
 // handling. Trigger messages that arrive once a close has begun, or that
-// name another line, raise nothing.
+// name another line, raise nothing. Those that arrive while the owning
+// form is still being constructed are held, the latest of each kind, and
+// posted again once it is whole (Constructed).
 //
 // Thread safety: every member, setter and event belongs to the thread that
 // owns the component (the window's thread). The line's worker thread never
@@ -52,6 +58,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "comport/SioLine.h"
 #include "comport/SioMisc.h"
@@ -127,6 +134,7 @@ class TSioCustomComPort : public TSioBaseComponent {
   void FlushOutput();
 
   void Loaded() override;
+  void Constructed() override;
 
  protected:
   virtual void OpenPort();
@@ -141,6 +149,7 @@ class TSioCustomComPort : public TSioBaseComponent {
                                       platform::WPARAM wParam, platform::LPARAM lParam);
 
   TSioLine* GetDispatcher();
+  void OpenAutomatically();
   TSioLine* RequireDispatcher();
   TLineSettings LineSettings() const;
   void ApplyLineSettings();
@@ -167,6 +176,13 @@ class TSioCustomComPort : public TSioBaseComponent {
   bool reopenPending_ = false;
   bool openAfterLoad_ = false;
   int delivering_ = 0;  // window-procedure calls running for this component
+  std::int32_t lastOpenFailure_ = 0;  // the code the last open failed with; 0 after a success
+  struct HeldTrigger {
+    platform::UINT msg;
+    platform::WPARAM wParam;
+    platform::LPARAM lParam;
+  };
+  std::vector<HeldTrigger> heldTriggers_;  // arrived while the form was under construction
   std::unique_ptr<TSioLine> line_;
   platform::HWND notifyWindow_ = 0;
 };

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QStyleFactory>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "framework/ExceptionSink.h"
@@ -14,8 +15,6 @@
 
 namespace framework {
 
-namespace {
-
 // A platform message queue's wake hook may still be running on another
 // thread after it was removed; it reaches the event loop only through this
 // record, whose context Shutdown clears under the mutex.
@@ -24,7 +23,7 @@ namespace {
 // to the main thread under a lock of Qt's own, which the thread checker
 // cannot see; the receiver takes the same mutex before it looks at the
 // event, so the hand-over is ordered in a way every tool can see.
-struct Waker {
+struct detail::Waker {
   // Guards context and the making of wake events; taken by the posting
   // threads, the receiver and Shutdown.
   std::mutex mutex;
@@ -38,6 +37,10 @@ struct Waker {
     QCoreApplication::postEvent(context, new QEvent(eventType));
   }
 };
+
+namespace {
+
+using detail::Waker;
 
 // Lives on the main thread and drains the platform queue when a wake
 // event reaches it.
@@ -58,10 +61,15 @@ class DrainReceiver : public QObject {
   std::function<void()> drain_;
 };
 
-std::shared_ptr<Waker>& TheWaker() {
-  static std::shared_ptr<Waker> waker;
-  return waker;
-}
+// A process that exits without Shutdown (the GUI library ends it from
+// inside the loop when the display goes away) frees its windows and ports
+// here. Handlers run in the reverse order of their registration and of the
+// making of static objects, so one registered when the loop starts runs
+// while the GUI library's statics made so far (fonts among them) still
+// exist; the application object's own destructor would run after them.
+// It is registered when the application starts, when it adopts a form and
+// when the loop starts; the first run does the work.
+void ShutdownAtExit() { Application->ReleaseAtExit(); }
 
 // At most this many messages are dispatched per wake, so that a window
 // that keeps re-posting to itself cannot starve the Qt events.
@@ -114,21 +122,23 @@ void TApplication::Initialize() {
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
   }
   QApplication::setQuitOnLastWindowClosed(false);
+  static const bool registered = std::atexit(ShutdownAtExit) == 0;
+  (void)registered;
   auto waker = std::make_shared<Waker>();
   waker->eventType = static_cast<QEvent::Type>(QEvent::registerEventType());
   drainContext_ = std::make_unique<DrainReceiver>(waker, [this] { DrainPlatformQueue(); });
   waker->context = drainContext_.get();
-  TheWaker() = waker;
+  waker_ = waker;
   platform::SetQueueWakeHook(mainThreadId_, [waker] { waker->Post(); });
   PostDrain();
 }
 
 void TApplication::PostDrain() {
-  if (auto waker = TheWaker()) waker->Post();
+  if (waker_) waker_->Post();
 }
 
 void TApplication::DrainPlatformQueue() {
-  if (auto waker = TheWaker()) waker->posted.store(false);
+  if (waker_) waker_->posted.store(false);
   platform::MSG msg;
   for (int handled = 0; handled < kMessagesPerDrain; ++handled) {
     bool got = false;
@@ -148,6 +158,9 @@ void TApplication::DrainPlatformQueue() {
 
 void TApplication::Adopt(std::unique_ptr<TComponent> form, TForm* asForm) {
   InsertComponent(std::move(form));
+  // Registered again as the program grows, so that it runs before every
+  // static the new form made.
+  std::atexit(ShutdownAtExit);
   if (mainForm_ == nullptr) mainForm_ = asForm;
   asForm->AfterConstruction();
 }
@@ -157,6 +170,7 @@ void TApplication::Run() {
   if (mainForm_ == nullptr || terminated_) return;
   mainForm_->Show();
   if (terminated_) return;
+  std::atexit(ShutdownAtExit);
   QApplication::exec();
 }
 
@@ -180,9 +194,10 @@ void TApplication::HandleException(TObject* Sender) noexcept {
     } catch (const std::exception& e) {
       ++exceptionCount_;
       lastExceptionText_ = ExceptionText(e);
+      const auto* known = dynamic_cast<const Exception*>(&e);
       if (OnException)
         OnException(Sender, e);
-      else
+      else if (known == nullptr || !known->Silent())
         ShowException(e);
     } catch (...) {
       Exception unknown("Unknown exception");
@@ -201,7 +216,7 @@ void TApplication::HandleException(TObject* Sender) noexcept {
 
 void TApplication::ShowException(const std::exception& E) {
   std::string text = ExceptionText(E);
-  if (detail::IsHeadless() || !detail::HasGui() || showingException_) {
+  if ((detail::IsHeadless() && !boxesWhenHeadless_) || !detail::HasGui() || showingException_) {
     std::fprintf(stderr, "%s\n", text.c_str());
     return;
   }
@@ -217,17 +232,26 @@ void TApplication::Notification(TComponent* component, TOperation operation) {
   if (operation == TOperation::opRemove && component == mainForm_) mainForm_ = nullptr;
 }
 
-void TApplication::Shutdown() {
-  if (auto waker = TheWaker()) {
+void TApplication::Shutdown() { Release(false); }
+
+void TApplication::Release(bool processEnding) {
+  if (waker_) {
     platform::SetQueueWakeHook(mainThreadId_, {});
-    std::lock_guard lock(waker->mutex);
-    waker->context = nullptr;
+    std::lock_guard lock(waker_->mutex);
+    waker_->context = nullptr;
   }
-  TheWaker().reset();
+  waker_.reset();
   while (ComponentCount() > 0) DestroyComponent(Components(ComponentCount() - 1));
   mainForm_ = nullptr;
   drainContext_.reset();
-  qtApp_.reset();
+  // At process exit Qt's own statics are partly gone already, and the exit
+  // may come from inside one of its event loops (Qt ends the process so
+  // when the display goes away): the Qt application is left to the end of
+  // the process then.
+  if (processEnding)
+    static_cast<void>(qtApp_.release());
+  else
+    qtApp_.reset();
   initialized_ = false;
   terminated_ = false;
 }

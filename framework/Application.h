@@ -10,7 +10,8 @@
 // Every event handler the framework calls (controls, menus, timers, window
 // procedures, posted work) runs through CallGuarded: an exception never
 // reaches the event loop. HandleException passes it to OnException when
-// set; otherwise the default handler shows its text in a message box (one
+// set; otherwise the default handler shows its text (nothing for a silent
+// Exception) in a message box (one
 // at a time: a second while one is open goes to stderr), or, on a headless
 // platform, prints it to stderr. Every handled exception is recorded.
 //
@@ -31,6 +32,9 @@ class QApplication;
 namespace framework {
 
 class TForm;
+namespace detail {
+struct Waker;
+}
 
 using TExceptionEvent = std::function<void(TObject* Sender, const std::exception& E)>;
 
@@ -68,6 +72,11 @@ class TApplication : public TComponent {
   void HandleException(TObject* Sender) noexcept;
   // The default handler's presentation of E.
   void ShowException(const std::exception& E);
+  // On a headless platform (offscreen, minimal) nobody could close a box,
+  // so the default handler prints to stderr instead, unless this is set
+  // (tests of the box's own event loop).
+  bool BoxesWhenHeadless() const { return boxesWhenHeadless_; }
+  void SetBoxesWhenHeadless(bool value) { boxesWhenHeadless_ = value; }
 
   const std::string& Title() const { return title_; }
   void SetTitle(const std::string& value) { title_ = value; }
@@ -79,24 +88,32 @@ class TApplication : public TComponent {
   const std::string& LastExceptionText() const { return lastExceptionText_; }
 
   // Frees the forms, unhooks the message queue and ends the Qt application
-  // it made. The destructor does this too.
+  // it made. A second call does nothing. A process that exits without it
+  // (from inside Run, as the GUI library does when the display goes away)
+  // gets the same from an exit handler, before the GUI library's own
+  // statics go, except that the Qt application is left to the end of the
+  // process.
   void Shutdown();
+  void ReleaseAtExit() { Release(true); }
 
   void Notification(TComponent* component, TOperation operation) override;
 
  private:
   void Adopt(std::unique_ptr<TComponent> form, TForm* asForm);
+  void Release(bool processEnding);
   void PostDrain();
   void DrainPlatformQueue();
 
   bool initialized_ = false;
   bool terminated_ = false;
   bool showingException_ = false;
+  bool boxesWhenHeadless_ = false;
   TForm* mainForm_ = nullptr;
   std::string title_ = "Tesmar";
   int exceptionCount_ = 0;
   std::string lastExceptionText_;
   std::unique_ptr<QApplication> qtApp_;
+  std::shared_ptr<detail::Waker> waker_;  // shared with the wake hook and the receiver
   std::unique_ptr<QObject> drainContext_;
   unsigned mainThreadId_ = 0;
 };

@@ -142,6 +142,25 @@ void TComponent::NotifySiblings(TComponent* component, TOperation operation) {
 
 void TComponent::Loaded() { state_ &= ~csLoading; }
 
+bool TComponent::InConstruction() const {
+  for (const TComponent* c = this; c != nullptr; c = c->owner_)
+    if ((c->state_ & csConstructing) != 0) return true;
+  return false;
+}
+
+void TComponent::EndConstruction() {
+  if ((state_ & csConstructing) == 0) return;
+  state_ &= ~csConstructing;
+  TellConstructed();
+}
+
+void TComponent::TellConstructed() {
+  for (const auto& c : components_) {
+    c->Constructed();
+    c->TellConstructed();
+  }
+}
+
 bool TComponent::SetParentComponent(TComponent* parent) {
   return parent == nullptr || parent == owner_;
 }

@@ -73,6 +73,7 @@ enum TComponentStateBit : unsigned {
   csLoading = 1u << 0,     // being read from a layout; Loaded() clears it
   csDesigning = 1u << 1,   // shown in a designer (never set by this program)
   csDestroying = 1u << 2,  // its destructor has begun
+  csConstructing = 1u << 3,  // a form between its constructor and AfterConstruction
 };
 using TComponentState = unsigned;
 
@@ -107,6 +108,16 @@ class TComponent : public TPersistent {
   // any property; Loaded leaves it).
   void Loading() { state_ |= csLoading; }
   void SetDesigning(bool value);
+  // True while this component or one of its owners is still being
+  // constructed (csConstructing, see TForm). A component then starts
+  // nothing that would call a handler of its form: timers wait, and
+  // events that arrive are held until Constructed.
+  bool InConstruction() const;
+  // Enters the construction state; EndConstruction leaves it and tells
+  // every component owned here, directly or through owned components, in
+  // the order of creation, by Constructed.
+  void BeginConstruction() { state_ |= csConstructing; }
+  void EndConstruction();
 
   // Owned components in the order of their creation.
   int ComponentCount() const { return static_cast<int>(components_.size()); }
@@ -132,6 +143,10 @@ class TComponent : public TPersistent {
   // Runs once after construction by the factories below and by
   // TApplication::CreateForm; forms fire OnCreate here.
   virtual void AfterConstruction() {}
+  // Runs when the construction of an owner ends (EndConstruction): start
+  // what waited for it. It starts or queues work only; it calls no handler
+  // itself.
+  virtual void Constructed() {}
   // Told of components of the same owner being inserted or removed (a
   // removed one is about to be destroyed): drop references to it.
   virtual void Notification(TComponent* component, TOperation operation) {}
@@ -167,6 +182,7 @@ class TComponent : public TPersistent {
 
  private:
   void NotifySiblings(TComponent* component, TOperation operation);
+  void TellConstructed();
 
   std::string name_;
   TComponent* owner_ = nullptr;

@@ -16,12 +16,18 @@ class Exception : public std::exception {
   const std::string& Message() const noexcept { return message_; }
   void SetMessage(std::string message) { message_ = std::move(message); }
   int HelpContext() const noexcept { return helpContext_; }
+  // A silent exception ends the handler it leaves like any other, but the
+  // application's default handler does not show it: the user has already
+  // been told of the same failure.
+  bool Silent() const noexcept { return silent_; }
+  void SetSilent(bool value) noexcept { silent_ = value; }
 
   const char* what() const noexcept override { return message_.c_str(); }
 
  private:
   std::string message_;
   int helpContext_;
+  bool silent_ = false;
 };
 
 // A text that is not a valid number (StrToInt and the like).

@@ -201,10 +201,12 @@ void TTimer::Loaded() {
   UpdateTimer();
 }
 
+void TTimer::Constructed() { UpdateTimer(); }
+
 bool TTimer::Running() const { return timer_ && timer_->isActive(); }
 
 void TTimer::UpdateTimer() {
-  bool run = enabled_ && interval_ > 0 && onTimer_ && !IsLoading();
+  bool run = enabled_ && interval_ > 0 && onTimer_ && !IsLoading() && !InConstruction();
   if (!run) {
     if (timer_) timer_->stop();
     return;

@@ -8,7 +8,9 @@
 //   - a disabled timer never fires, not even when it was already due;
 //   - changing the interval of a running timer restarts it;
 //   - an Interval of 0 or no OnTimer handler means it does not run;
-//   - while the timer is being loaded it waits for Loaded.
+//   - while the timer is being loaded it waits for Loaded, and while its
+//     form is being constructed it waits for the form to be whole
+//     (TComponent::InConstruction): its interval starts then.
 // OnTimer runs through the application's guard.
 //
 // Thread safety: the window's thread only.
@@ -97,6 +99,7 @@ class TTimer : public TComponent {
   void SetOnTimer(TNotifyEvent value);
 
   void Loaded() override;
+  void Constructed() override;
 
   // True while the underlying timer runs (for tests).
   bool Running() const;

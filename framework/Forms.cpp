@@ -56,6 +56,7 @@ const TClassInfo& TForm::StaticClassInfo() {
 }
 
 TForm::TForm() {
+  BeginConstruction();
   SetParentFont(false);
   SetVisible(false);
   SetBounds(0, 0, 320, 240);
@@ -168,6 +169,10 @@ void TForm::Loaded() {
 
 void TForm::AfterConstruction() {
   if (OnCreate) CallGuarded(this, [this] { OnCreate(this); });
+  // Only now may timers and held events reach the form's handlers: a
+  // message box shown while the layout was read, or by OnCreate, runs an
+  // event loop before the form's own fields are set.
+  EndConstruction();
 }
 
 void TForm::Notification(TComponent* component, TOperation operation) {

@@ -25,7 +25,12 @@
 //
 // OnCreate runs from AfterConstruction (TApplication::CreateForm, NewObject,
 // NewComponent), after the whole layout has been loaded, through the
-// application's guard.
+// application's guard. Until OnCreate has returned the form is under
+// construction (TComponent::InConstruction): its timers do not run and its
+// components hold the events they would raise, so no other handler of the
+// form runs before it is whole, not even from the event loop of a message
+// box shown meanwhile. A form made without those factories (a dialog on
+// the stack) must call AfterConstruction itself for its timers to run.
 //
 // Thread safety: the window's thread only.
 #pragma once

@@ -175,7 +175,8 @@ std::unique_ptr<SerialBackend> PosixSerialBackend::Open(const std::filesystem::p
 
 DWORD PosixSerialBackend::Acquire(const std::filesystem::path& path) {
   fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ < 0) return Win32ErrorFromErrno(errno);
+  // A directory is no more a port than a regular file is (below).
+  if (fd_ < 0) return errno == EISDIR ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(errno);
   if (!isatty(fd_)) return ERROR_FILE_NOT_FOUND;
   struct stat info {};
   if (fstat(fd_, &info) != 0) return Win32ErrorFromErrno(errno);

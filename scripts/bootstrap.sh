@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build, run and test
 # Tesmar. Packages already present are left alone; apt runs only when
-# something is missing.
+# something is missing. Further packages a script needs may be named as
+# arguments (scripts/fuzz.sh asks for clang).
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-qpa-plugins xvfb xauth fonts-liberation2 fonts-dejavu-core clang-format-14 clang-tidy-14)
+          qt6-qpa-plugins xvfb xauth xdotool fonts-liberation2 fonts-dejavu-core clang-format-14 clang-tidy-14)
+packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

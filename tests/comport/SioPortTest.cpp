@@ -349,6 +349,53 @@ TEST(SioComPort, OpenStoredInALayoutHappensWhenLoadingEnds) {
   EXPECT_FALSE(owner.Component<TSioComPort>("Port").Open());
 }
 
+// The user hears of a port that cannot be opened once, not again from
+// every handler that touches the closed port.
+TEST(SioComPort, ARepeatedFailureOfTheAutomaticOpenIsSilent) {
+  FakePort fake(51);
+  fake->SetOpenError(platform::ERROR_FILE_NOT_FOUND);
+  TSioComPort port;
+  port.SetComNumber(51);
+  auto silentFailure = [](auto&& call) {
+    try {
+      call();
+    } catch (const errors::EBadId& e) {
+      return e.Silent() ? 1 : 0;
+    }
+    return -1;  // no failure
+  };
+  EXPECT_EQ(silentFailure([&] { port.SetOpen(true); }), 0);
+  EXPECT_EQ(silentFailure([&] { port.FlushInput(); }), 1);
+  EXPECT_EQ(silentFailure([&] { port.CharAvailable(); }), 1);
+  EXPECT_EQ(silentFailure([&] { port.SetOpen(true); }), 0) << "an explicit open is always heard";
+  port.SetComNumber(52);
+  port.SetComNumber(51);
+  EXPECT_EQ(silentFailure([&] { port.FlushInput(); }), 0) << "another port number is news";
+  fake->SetOpenError(0);
+  EXPECT_EQ(silentFailure([&] { port.FlushInput(); }), -1);
+  EXPECT_TRUE(port.Open());
+}
+
+TEST(SioComPort, TriggersWaitWhileTheOwningFormIsUnderConstruction) {
+  FakePort fake(53);
+  LoadedForm owner;
+  owner.BeginConstruction();
+  auto* port = framework::NewComponent<TSioComPort>(owner);
+  port->SetComNumber(53);
+  port->SetOpen(true);
+  int calls = 0;
+  port->SetOnTrigger([&](framework::TObject*, comport::Word, comport::Word, comport::Word) {
+    ++calls;
+    port->FlushInput();
+  });
+  fake->InjectReceived("ab");
+  PumpFor(100ms);
+  EXPECT_EQ(calls, 0);
+  owner.EndConstruction();
+  ASSERT_TRUE(PumpUntil([&] { return calls > 0; }));
+  EXPECT_EQ(calls, 1);
+}
+
 TEST(SioComPort, TalksToTheSimulatorOverAPty) {
   k4sim::Options options;
   options.comNumber = 51;
