@@ -259,9 +259,13 @@ void TSioBaseDispatcher::SetThreadBoost(BYTE boost) {
   platform::CriticalSectionLock guard(DispatchLock);
   if (boost == ThreadBoost) return;
   ThreadBoost = boost;
-  if (ComThread) ComThread->SetPriorityStep(PriorityStep(boost, 0));
-  if (DispThread) DispThread->SetPriorityStep(PriorityStep(boost, 0));
-  if (OutThread) OutThread->SetPriorityStep(PriorityStep(boost, Rs485Active ? 1 : 0));
+  ApplyThreadPriorities();
+}
+
+void TSioBaseDispatcher::ApplyThreadPriorities() {
+  if (ComThread) ComThread->SetPriorityStep(PriorityStep(ThreadBoost, 0));
+  if (DispThread) DispThread->SetPriorityStep(PriorityStep(ThreadBoost, 0));
+  if (OutThread) OutThread->SetPriorityStep(PriorityStep(ThreadBoost, Rs485Active ? 1 : 0));
 }
 
 }  // namespace dispatcher

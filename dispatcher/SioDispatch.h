@@ -266,6 +266,67 @@ class TSioBaseDispatcher {
   // Sets DTR or RTS unless the line is under handshake control (then 1).
   ResultCode SetDtrLine(platform::BYTE level);
   ResultCode SetRtsLine(platform::BYTE level);
+  // Rate codes of the legacy rate table (0xFEFF, 0xFF10 + i) as rates in
+  // baud; every other value unchanged.
+  static platform::DWORD LegacyRate(platform::DWORD rate);
+  // The time of 18 characters of the block's framing at rate (after
+  // LegacyRate), doubled when under 1 ms, in whole milliseconds rounded up;
+  // 0 for rate 0.
+  static platform::DWORD DrainDelayMs(platform::DWORD rate, const platform::DCB& state);
+
+  // ---- Open and line settings (SioDispatchLine.cpp) ----------------------
+  // Opens the device, sizes its queues, allocates the rings, sets the
+  // control lines and the line settings, and starts the worker threads.
+  // options: bit 0 DTR level, bit 1 RTS level, bit 4 DTR under handshake
+  // control, bit 5 RTS likewise. 0; -8 when an event or the device's own
+  // events cannot be made; minus the system error of the open, the queue
+  // sizing or the first SetCommState; -2008 when this dispatcher is open
+  // already (it stays open). A failed open has closed everything it made
+  // (device, rings, the thread events).
+  ResultCode OpenLine(const char* name, platform::DWORD baud, std::int32_t parity,
+                      std::int32_t dataBits, std::int32_t stopBits, platform::DWORD inSize,
+                      platform::DWORD outSize, platform::DWORD options);
+  // The device's queue sizes: 0, or minus the system error.
+  ResultCode SetQueueSizes(platform::DWORD inSize, platform::DWORD outSize);
+  // Line settings; a sentinel keeps the device's value: baud 0, parity 5,
+  // dataBits 9, stopBits 3. Parity 0 none, 1 odd, 2 even, 3 mark, 4 space;
+  // stopBits 1 or 2 (below 1 counts as 1, above 2 as 2); 5 data bits always
+  // take one and a half stop bits. Settings equal to the device's: 0 and
+  // nothing written; otherwise the queued output is sent first (at most
+  // about 10 s), then the block is written: 0 or minus the system error.
+  ResultCode SetLineSettings(platform::DWORD baud, std::int32_t parity, std::int32_t dataBits,
+                             std::int32_t stopBits);
+  struct TLineSettings {
+    platform::DWORD Baud = 0;
+    std::int32_t Parity = 0;
+    std::int32_t DataBits = 0;
+    std::int32_t StopBits = 0;  // 1 or 2
+  };
+  // The device's settings (legacy rate codes mapped to their rates).
+  TLineSettings GetLineSettings();
+  // Hardware flow. options: 1 DTR handshake, 2 RTS handshake, 4 require DSR,
+  // 8 require CTS; 0 switches hardware flow off. full/resume: the receive
+  // fill at which the peer is stopped (counted down from InQueueSize) and
+  // resumed. -1002 when full < resume or full > InQueueSize, else 0 or minus
+  // the system error (DTR handshake and DSR flow fail on this platform with
+  // -50, ERROR_NOT_SUPPORTED).
+  ResultCode SetHardwareFlow(platform::DWORD full, platform::DWORD resume, platform::DWORD options);
+  // Software flow. options: 1 honour XON/XOFF from the peer, 2 send them.
+  // Bits already on stay on. Results as SetHardwareFlow.
+  ResultCode SetSoftwareFlow(platform::DWORD full, platform::DWORD resume, platform::DWORD options);
+  ResultCode ClearSoftwareFlow();
+  ResultCode SetFlowChars(char xon, char xoff);
+  struct TFlowSettings {
+    platform::DWORD HardwareOptions = 0;  // bits as SetHardwareFlow's
+    platform::DWORD SoftwareOptions = 0;  // bits as SetSoftwareFlow's
+    char XOn = 0;
+    char XOff = 0;
+    ResultCode Code = 0;  // DeviceGetState's
+  };
+  TFlowSettings GetFlowSettings();
+  // RS-485 mode: the output thread runs one priority step above the
+  // others. This platform has no UART base address, so UartBase stays 0.
+  void SetRs485(bool on);
 
   // ---- Options ------------------------------------------------------------
   void SetOptionBits(platform::DWORD bits);
@@ -410,6 +471,25 @@ class TSioBaseDispatcher {
   // Clears the partial-match state of every data trigger.
   void ResetDataMatches();
 
+  // Gives each existing worker its priority for ThreadBoost and
+  // Rs485Active. DispatchLock held.
+  void ApplyThreadPriorities();
+  // Writes the block with DtrLevel/RtsLevel applied to the lines that are
+  // not under handshake control, then drives the lines: DeviceSetState's
+  // code. CurrentBaud takes the block's rate also when the write failed.
+  // Runs inside the caller's DispatchLock.
+  ResultCode ApplyDeviceState(platform::DCB& state);
+  // Waits until the output ring is empty (at most 5000 rounds of 2 ms),
+  // then for 18 characters' time at CurrentBaud. No lock held.
+  void WaitOutputDrained();
+  // The six thread events: created unsignalled (CommEvent, DispatchDone,
+  // ThreadAck, OutputReady and OutputFlush auto-reset, OutputDone manual);
+  // False when one could not be made (those made are closed again).
+  bool CreateThreadEvents();
+  // Closes every thread event that is open. DispatchLock held or no thread
+  // running.
+  void CloseThreadEvents();
+
   // Delivers one event to every receiver (dispatch thread, no dispatcher
   // lock held): True when the pass may go on, False when ClosePending
   // stopped it or the receivers of an avail event took another number of
@@ -445,7 +525,8 @@ class TSioBaseDispatcher {
   std::int32_t InCount() const TESMAR_REQUIRES(InputLock);
 
   // ---- Fields, in their declared order -----------------------------------
-  platform::HANDLE DeviceHandle = -1;
+  // Written by the window's thread (open, close); read by the workers.
+  std::atomic<platform::HANDLE> DeviceHandle{-1};
   std::atomic<platform::DWORD> LineErrorBits{0};
   // The queue sizes are set at open, before the threads start, and stay.
   platform::DWORD InQueueSize = 0;
@@ -486,14 +567,15 @@ class TSioBaseDispatcher {
       TESMAR_ACQUIRED_BEFORE(OutputLock);
   platform::CriticalSection OutputLock;
   platform::CriticalSection InputLock;
-  platform::HANDLE CommEvent = platform::INVALID_HANDLE_VALUE;
-  platform::HANDLE DispatchDone = platform::INVALID_HANDLE_VALUE;
-  platform::HANDLE ThreadAck = platform::INVALID_HANDLE_VALUE;
-  platform::HANDLE OutputReady = platform::INVALID_HANDLE_VALUE;
-  platform::HANDLE OutputDone = platform::INVALID_HANDLE_VALUE;
-  platform::HANDLE OutputFlush = platform::INVALID_HANDLE_VALUE;
-  platform::HANDLE OutputReadyOrFlush[2] = {platform::INVALID_HANDLE_VALUE, platform::INVALID_HANDLE_VALUE};
-  platform::HANDLE OutputDoneOrFlush[2] = {platform::INVALID_HANDLE_VALUE, platform::INVALID_HANDLE_VALUE};
+  // The thread events; -1 when closed. The workers take copies when they
+  // are made; the fields change only while no worker runs, but are read by
+  // the window's thread while the dispatch thread may close them.
+  std::atomic<platform::HANDLE> CommEvent{platform::INVALID_HANDLE_VALUE};
+  std::atomic<platform::HANDLE> DispatchDone{platform::INVALID_HANDLE_VALUE};
+  std::atomic<platform::HANDLE> ThreadAck{platform::INVALID_HANDLE_VALUE};
+  std::atomic<platform::HANDLE> OutputReady{platform::INVALID_HANDLE_VALUE};
+  std::atomic<platform::HANDLE> OutputDone{platform::INVALID_HANDLE_VALUE};
+  std::atomic<platform::HANDLE> OutputFlush{platform::INVALID_HANDLE_VALUE};
   std::atomic<platform::DWORD> EventWord{0};
   std::atomic<bool> RingSeen{false};
   std::unique_ptr<platform::BYTE[]> OutRing TESMAR_GUARDED_BY(OutputLock);

@@ -35,6 +35,38 @@ DWORD CheckControlBlock(const DCB& dcb) {
 
 }  // namespace
 
+void SerialPort::ByteQueue::Reserve(std::size_t wanted) {
+  if (wanted <= ring_.size()) return;
+  std::size_t capacity = std::max<std::size_t>(ring_.size(), 256);
+  while (capacity < wanted) capacity *= 2;
+  std::vector<BYTE> grown(capacity);
+  const std::size_t held = size_;
+  Take(grown.data(), held);
+  ring_ = std::move(grown);
+  head_ = 0;
+  size_ = held;
+}
+
+void SerialPort::ByteQueue::Append(std::span<const BYTE> bytes) {
+  if (bytes.empty()) return;
+  Reserve(size_ + bytes.size());
+  const std::size_t mask = ring_.size() - 1;
+  const std::size_t tail = (head_ + size_) & mask;
+  const std::size_t first = std::min(bytes.size(), ring_.size() - tail);
+  std::memcpy(ring_.data() + tail, bytes.data(), first);
+  std::memcpy(ring_.data(), bytes.data() + first, bytes.size() - first);
+  size_ += bytes.size();
+}
+
+void SerialPort::ByteQueue::Take(BYTE* out, std::size_t count) {
+  if (count == 0) return;
+  const std::size_t first = std::min(count, ring_.size() - head_);
+  std::memcpy(out, ring_.data() + head_, first);
+  std::memcpy(out + first, ring_.data(), count - first);
+  head_ = (head_ + count) & (ring_.size() - 1);
+  size_ -= count;
+}
+
 SerialPort::SerialPort(std::unique_ptr<SerialBackend> backend, bool overlapped, const DCB& initial)
     : backend_(std::move(backend)), overlapped_(overlapped), dcb_(initial) {}
 
@@ -237,8 +269,7 @@ bool SerialPort::ReadIsDue(const ReadOp& op, Clock::time_point now) const {
 }
 
 void SerialPort::CompleteRead(ReadOp& op, std::size_t count, DWORD error) {
-  std::copy_n(input_.begin(), count, op.buffer);
-  input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(count));
+  input_.Take(op.buffer, count);
   Complete(op.overlapped, error, static_cast<DWORD>(count));
 }
 
@@ -335,7 +366,7 @@ BOOL SerialPort::PurgeComm(DWORD flags) {
   if (DWORD error = backend_->Purge(flags)) return Fail(error);
   if (flags & PURGE_TXABORT) AbortWrites(ERROR_OPERATION_ABORTED);
   if (flags & PURGE_RXABORT) AbortReads(ERROR_OPERATION_ABORTED);
-  if (flags & PURGE_RXCLEAR) input_.clear();
+  if (flags & PURGE_RXCLEAR) input_.Clear();
   return TRUE;
 }
 
@@ -399,7 +430,7 @@ void SerialPort::DeliverInput(std::span<const BYTE> bytes, std::span<const std::
     const std::size_t room = inputCapacity_ - std::min(inputCapacity_, input_.size());
     const std::size_t take = std::min(room, bytes.size());
     if (take < bytes.size()) lineErrors |= CE_RXOVER;
-    input_.insert(input_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
+    input_.Append(bytes.first(take));
     if (take > 0) events |= EV_RXCHAR;
     if (take > 0 && std::memchr(bytes.data(), static_cast<BYTE>(dcb_.EvtChar), take) != nullptr) {
       events |= EV_RXFLAG;
@@ -416,7 +447,7 @@ void SerialPort::DeliverInput(std::span<const BYTE> bytes, std::span<const std::
       lineErrors |= CE_RXOVER;
       continue;
     }
-    input_.push_back(byte);
+    input_.Append({&byte, 1});
     events |= EV_RXCHAR;
     if (byte == static_cast<BYTE>(dcb_.EvtChar)) events |= EV_RXFLAG;
   }

@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "platform/handles.h"
@@ -61,6 +62,25 @@ class SerialPort final : public KernelObject,
   using Clock = std::chrono::steady_clock;
   using Lock = std::unique_lock<std::mutex>;
 
+  // The receive queue: a ring that grows to the most it has held (at most
+  // the queue limit, rounded up to a power of two) and keeps that storage,
+  // so a steady stream costs no allocation per byte or per block.
+  class ByteQueue {
+   public:
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    void Append(std::span<const BYTE> bytes);
+    // Moves the first `count` bytes (count <= size()) to `out`.
+    void Take(BYTE* out, std::size_t count);
+    void Clear() { head_ = size_ = 0; }
+
+   private:
+    void Reserve(std::size_t wanted);
+    std::vector<BYTE> ring_;  // size 0 or a power of two
+    std::size_t head_ = 0;
+    std::size_t size_ = 0;
+  };
+
   struct ReadOp {
     OVERLAPPED* overlapped;
     BYTE* buffer;
@@ -108,7 +128,7 @@ class SerialPort final : public KernelObject,
   DWORD history_ = 0;  // masked events seen while no wait was pending
   DWORD errors_ = 0;   // CE_ bits since the last ClearCommError
   bool abortedByError_ = false;
-  std::deque<BYTE> input_;
+  ByteQueue input_;
   std::size_t inputCapacity_ = 4096;
   Clock::time_point lastArrival_{};
   std::deque<ReadOp> reads_;

@@ -124,6 +124,7 @@ class PosixSerialBackend final : public SerialBackend {
   void Run();
   int PollTimeout();
   bool Drain();
+  void Deliver();
   DWORD ClassifyErrors(const DecodedInput& input);
   void ManageModemWatch();
   void StopModemWatch();
@@ -444,19 +445,42 @@ int PosixSerialBackend::PollTimeout() {
 }
 
 bool PosixSerialBackend::Drain() {
+  // What the driver holds is read to the end and handed on as one batch: a
+  // pseudo-terminal or a fast line fills each read (at most 4095 bytes with
+  // the tty line discipline), and a hand-over per read costs the port's lock
+  // and a wake-up of the waiting caller each time. The read that finds
+  // nothing ends the batch, so a lone character is handed on at once.
+  constexpr std::size_t kBatch = 16384;
   BYTE raw[4096];
+  decoded_.Clear();
+  bool alive = true;
   for (;;) {
     const ssize_t got = read(fd_, raw, sizeof raw);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && errno == EAGAIN) return true;
-    if (got < 0) return false;  // EIO: the device is gone
-    if (got == 0) return true;  // VMIN=VTIME=0 reads 0 when nothing is left
-    if (purgeInput_.exchange(false)) decoder_.Reset();
-    decoded_.Clear();
+    if (got < 0 && errno == EAGAIN) break;
+    if (got < 0) {
+      alive = false;  // EIO: the device is gone
+      break;
+    }
+    if (got == 0) break;  // VMIN=VTIME=0 reads 0 when nothing is left
+    if (purgeInput_.exchange(false)) {
+      // Input read before the purge was seen is purged with the rest.
+      decoder_.Reset();
+      decoded_.Clear();
+    }
     decoder_.Feed(std::span<const BYTE>(raw, static_cast<std::size_t>(got)), decoded_);
-    const DWORD errors = ClassifyErrors(decoded_);
-    if (auto events = events_.lock()) events->DeliverInput(decoded_.bytes, decoded_.marked, errors);
+    if (decoded_.bytes.size() >= kBatch) Deliver();
   }
+  // Data that came before a hang-up is delivered before the hang-up.
+  Deliver();
+  return alive;
+}
+
+void PosixSerialBackend::Deliver() {
+  if (decoded_.bytes.empty() && decoded_.breaks == 0) return;
+  const DWORD errors = ClassifyErrors(decoded_);
+  if (auto events = events_.lock()) events->DeliverInput(decoded_.bytes, decoded_.marked, errors);
+  decoded_.Clear();
 }
 
 DWORD PosixSerialBackend::ClassifyErrors(const DecodedInput& input) {

@@ -134,6 +134,31 @@ TEST_F(FakeSerial, ImmediateReadReturnsWhatHasArrived) {
   EXPECT_EQ(ReadNow(8), "");
 }
 
+TEST_F(FakeSerial, ReceiveQueueKeepsOrderWhileItWrapsAndGrows) {
+  // Arrivals and reads of uneven sizes move the queue's start around its
+  // storage and make it grow while its contents wrap past the end.
+  SetTimeouts(port, MAXDWORD, 0, 0);
+  ASSERT_TRUE(SetupComm(port, 1 << 16, 4096));
+  struct Step {
+    std::size_t arrive;
+    DWORD take;
+  };
+  const Step steps[] = {{200, 150}, {200, 100}, {100, 0},   {700, 600},
+                        {3000, 2000}, {1, 1200}, {5000, 4000}, {0, 4000}};
+  std::string expected;
+  unsigned next = 0;
+  for (const Step& step : steps) {
+    std::string chunk;
+    for (std::size_t i = 0; i < step.arrive; ++i) chunk += static_cast<char>(next++ % 251);
+    if (!chunk.empty()) device->InjectReceived(chunk);
+    expected += chunk;
+    const std::string got = ReadNow(step.take);
+    ASSERT_EQ(got, expected.substr(0, step.take)) << "after " << step.arrive;
+    expected.erase(0, got.size());
+  }
+  EXPECT_TRUE(expected.empty());
+}
+
 TEST_F(FakeSerial, PendingReadCompletesWhenEnoughArrives) {
   SetTimeouts(port, 0, 0, 0);
   Overlapped ov;

@@ -1,0 +1,145 @@
+// The worker threads on the fake port: events, output, purges, priorities,
+// faults and the end of the threads.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "DeviceTestUtil.h"
+#include "framework/Thread.h"
+#include "platform/serial.h"
+
+namespace device_test {
+namespace {
+
+using framework::tpHigher;
+using framework::tpHighest;
+using framework::tpNormal;
+
+TEST_F(FakePortTest, RingIsSeenEvenAfterTheLineFellAgain) {
+  ASSERT_EQ(Open(), 0);
+  fake->Ring();
+  EXPECT_TRUE(PumpUntil([&] { return (dispatcher->ReadModemStatus(0xFF) & 0x04) != 0; }));
+  // Shown once: cleared by a read that keeps no change bit, it stays clear.
+  dispatcher->ReadModemStatus(0xF0);
+  EXPECT_EQ(dispatcher->ReadModemStatus(0xFF) & 0x04, 0);
+}
+
+// Bytes the device holds in pending writes.
+DWORD DeviceOutQueue(Probe& d) {
+  DWORD errors = 0;
+  platform::COMSTAT status;
+  platform::ClearCommError(d.DeviceHandle.load(), &errors, &status);
+  return status.cbOutQue;
+}
+
+TEST_F(FakePortTest, WrappedOutputLeavesInOneWriteInQueueOrder) {
+  // The ring wraps only when a write completes while the next block is
+  // still pending. A completion may take the next write along at once (the
+  // fake accepts writes while it releases), so the set-up is retried until
+  // the order of events came out as needed.
+  bool wrapped = false;
+  for (int attempt = 0; attempt < 50 && !wrapped; ++attempt) {
+    fake->SetWriteMode(platform::FakeSerialDevice::WriteMode::kComplete);
+    fake->ClearWritten();
+    ASSERT_EQ(Open(4096, 16), 0);
+    fake->SetWriteMode(platform::FakeSerialDevice::WriteMode::kPend);
+    ASSERT_EQ(dispatcher->WriteBlock("0123456789", 10), 0);
+    ASSERT_TRUE(PumpUntil([&] { return DeviceOutQueue(*dispatcher) == 10; }));
+    ASSERT_EQ(dispatcher->WriteBlock("abcd", 4), 0);
+    fake->CompletePendingWrites();
+    ASSERT_TRUE(PumpUntil([&] { return fake->Written().size() >= 10; }));
+    PumpUntil([&] { return DeviceOutQueue(*dispatcher) == 4; }, 100ms);
+    if (DeviceOutQueue(*dispatcher) == 4) {
+      wrapped = true;
+      // Queued while "abcd" is pending: runs over the end of the ring.
+      ASSERT_EQ(dispatcher->WriteBlock("efABCD", 6), 0);
+      fake->CompletePendingWrites();
+      // The wrapped six leave in one write (or at once, within the release).
+      EXPECT_TRUE(PumpUntil([&] {
+        return DeviceOutQueue(*dispatcher) == 6 || fake->Written().size() == 20;
+      }));
+      EXPECT_TRUE(PumpUntil([&] {
+        fake->CompletePendingWrites();
+        return dispatcher->OutputPending() == 0;
+      }));
+      EXPECT_EQ(fake->Written(), "0123456789abcdefABCD");
+    }
+    dispatcher->CloseLine();
+  }
+  EXPECT_TRUE(wrapped);
+}
+
+TEST_F(FakePortTest, OutputPurgeAbandonsAPendingWriteAndEmptiesTheRing) {
+  ASSERT_EQ(Open(4096, 64), 0);
+  fake->SetWriteMode(platform::FakeSerialDevice::WriteMode::kPend);
+  ASSERT_EQ(dispatcher->WriteBlock("pending", 7), 0);
+  EXPECT_TRUE(PumpUntil([&] { return dispatcher->OutputPending() == 7; }));
+  EXPECT_EQ(dispatcher->FlushOutput(), 0);
+  EXPECT_EQ(dispatcher->OutputPending(), 0);
+  EXPECT_EQ(fake->Purges().back(), 5u);
+  // The output thread still serves what is queued afterwards.
+  fake->SetWriteMode(platform::FakeSerialDevice::WriteMode::kComplete);
+  ASSERT_EQ(dispatcher->WriteBlock("after", 5), 0);
+  EXPECT_TRUE(PumpUntil([&] { return fake->Written() == "after"; }));
+}
+
+TEST_F(FakePortTest, WriteRefusedAtOnceIsDropped) {
+  ASSERT_EQ(Open(4096, 64), 0);
+  fake->SetWriteMode(platform::FakeSerialDevice::WriteMode::kFailAtOnce);
+  ASSERT_EQ(dispatcher->WriteBlock("lost", 4), 0);
+  EXPECT_TRUE(PumpUntil([&] { return dispatcher->OutputPending() == 0; }));
+  fake->SetWriteMode(platform::FakeSerialDevice::WriteMode::kComplete);
+  ASSERT_EQ(dispatcher->WriteBlock("kept", 4), 0);
+  EXPECT_TRUE(PumpUntil([&] { return fake->Written() == "kept"; }));
+}
+
+TEST_F(FakePortTest, WriteFailingOnCompletionLeavesTheOutputServed) {
+  ASSERT_EQ(Open(4096, 64), 0);
+  fake->SetWriteMode(platform::FakeSerialDevice::WriteMode::kPend);
+  ASSERT_EQ(dispatcher->WriteBlock("again", 5), 0);
+  ASSERT_TRUE(PumpUntil([&] { return DeviceOutQueue(*dispatcher) == 5; }));
+  fake->SetWriteMode(platform::FakeSerialDevice::WriteMode::kComplete);
+  fake->FailPendingWrites(platform::ERROR_GEN_FAILURE);
+  // The block is written again; the fake may refuse that retry at once
+  // while it is still failing writes, and a refused block is dropped.
+  ASSERT_EQ(dispatcher->WriteBlock("!", 1), 0);
+  EXPECT_TRUE(PumpUntil([&] { return dispatcher->OutputPending() == 0; }));
+  EXPECT_TRUE(PumpUntil([&] { return !fake->Written().empty() && fake->Written().back() == '!'; }));
+  EXPECT_TRUE(fake->Written() == "again!" || fake->Written() == "!") << fake->Written();
+}
+
+TEST_F(FakePortTest, BoostAndRs485SetThePriorities) {
+  ASSERT_EQ(Open(), 0);
+  EXPECT_EQ(dispatcher->ComPriority(), tpNormal);
+  dispatcher->SetThreadBoost(1);
+  EXPECT_EQ(dispatcher->ComPriority(), tpHigher);
+  EXPECT_EQ(dispatcher->DispPriority(), tpHigher);
+  EXPECT_EQ(dispatcher->OutPriority(), tpHigher);
+  dispatcher->SetRs485(true);
+  EXPECT_EQ(dispatcher->OutPriority(), tpHighest);
+  EXPECT_EQ(dispatcher->ComPriority(), tpHigher);
+  dispatcher->SetRs485(false);
+  EXPECT_EQ(dispatcher->OutPriority(), tpHigher);
+}
+
+TEST_F(FakePortTest, VanishedDeviceEndsTheEventThreadAndStillCloses) {
+  ASSERT_EQ(Open(), 0);
+  fake->Vanish();
+  // The failed event wait ends the communications thread only.
+  EXPECT_TRUE(PumpUntil([&] { return dispatcher->ActiveThreads.load() == 2; }));
+  EXPECT_TRUE(dispatcher->ThreadsStarted.load());
+  dispatcher->CloseLine();
+  EXPECT_FALSE(dispatcher->ThreadsStarted.load());
+  EXPECT_FALSE(dispatcher->AnyThreadObject());
+  // Opening a vanished device fails as a missing one.
+  EXPECT_EQ(Open(), -2);
+}
+
+TEST_F(FakePortTest, DestructionClosesAnOpenLine) {
+  ASSERT_EQ(Open(), 0);
+  dispatcher.reset();
+  EXPECT_FALSE(fake->IsOpen());
+}
+
+}  // namespace
+}  // namespace device_test
