@@ -50,7 +50,7 @@ function(tesmar_test name)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TESMAR_SOURCE_DIR=${PROJECT_SOURCE_DIR}" TIMEOUT 120)
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 120)
 endfunction()
 
 # tesmar_check_no_qt_names(header...)
