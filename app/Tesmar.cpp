@@ -12,6 +12,7 @@
 #include "app/Recording.h"
 #include "app/TerminationSignals.h"
 #include "app/Unit1.h"
+#include "comport/view/SioSelCom.h"
 #include "record/view/RecorderWindow.h"
 #include "errors/SioStrRes.h"
 #include "framework/Application.h"
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
     return code;
   }
   framework::Application->Initialize();
+  comport::InstallPortSelector();
   app::TTerminationSignals signals;
   app::TForm1::StartPort = static_cast<comport::Word>(options->port);
   app::TForm1* Form1 = nullptr;

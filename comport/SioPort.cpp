@@ -1,10 +1,9 @@
 #include "comport/SioPort.h"
 
-
-#include "comport/SioSelCom.h"
+#include "comport/SioPortSelect.h"
 #include "device/SioWin32.h"
 #include "errors/SioExcept.h"
-#include "framework/Application.h"
+#include "framework/ExceptionSink.h"
 #include "framework/SysUtils.h"
 #include "platform/com_names.h"
 #include "platform/last_error.h"
@@ -63,7 +62,7 @@ TSioCustomComPort::~TSioCustomComPort() {
     else if (openState_ == osOpen)
       ClosePort();
   } catch (...) {
-    framework::Application->HandleException(this);
+    framework::HandleException(this);
   }
   // A deferred close still waiting in the queue is completed now; its
   // message dies with the window.
@@ -227,7 +226,7 @@ void TSioCustomComPort::Loaded() {
     OpenPort();
   } catch (...) {
     open_ = false;
-    framework::Application->HandleException(this);
+    framework::HandleException(this);
   }
 }
 
@@ -243,12 +242,7 @@ void TSioCustomComPort::Constructed() {
 void TSioCustomComPort::ValidatePort() {
   if (comNumber_ != 0) return;
   if (!promptForPort_) throw errors::ENoPortSelected::Create(errors::ecNoPortSelected);
-  struct DialogScope {
-    TComSelectForm* form;
-    ~DialogScope() { framework::Application->DestroyComponent(form); }
-  } dialog{framework::NewComponent<TComSelectForm>(*framework::Application)};
-  const int number = dialog.form->ShowModal() == framework::mrOk ? dialog.form->SelectedPortNumber() : 0;
-  // An empty list selects nothing: OK then means no port, as Cancel does.
+  const int number = SelectPort();
   if (number <= 0) throw errors::ENoPortSelected::Create(errors::ecNoPortSelected);
   SetComNumber(static_cast<Word>(number));
 }

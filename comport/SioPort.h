@@ -34,8 +34,10 @@
 //     read. If that open fails, Open reads False and the exception goes to
 //     the application's exception handling (a message box, unless the
 //     application installed its own handler); loading goes on.
-//   - Open := True on a closed port opens it: ComNumber 0 asks the user
-//     (SioSelCom.h) or raises ENoPortSelected; a missing device EBadId; a
+//   - Open := True on a closed port opens it: ComNumber 0 asks the port
+//     selector (SioPortSelect.h; the dialog of view/SioSelCom.h installs
+//     itself there) or, without PromptForPort, without a selector or without
+//     an answer, raises ENoPortSelected; a missing device EBadId; a
 //     held one EAlreadyOpen; other failures the class of their code. After a
 //     failure Open reads False and no dispatcher exists.
 //   - Open := False closes the port: an active trace or log is written to
@@ -66,7 +68,7 @@
 //   - a close that is not deferred stops the worker threads and handles
 //     window messages until they have ended (the dispatch thread may be
 //     waiting for a trigger message to be taken);
-//   - OpenPort with ComNumber 0 shows the selection dialog modally.
+//   - OpenPort with ComNumber 0 asks the port selector (a modal dialog).
 // A handler run that way may itself use the component; it finds OpenState
 // osClosing during a close.
 //

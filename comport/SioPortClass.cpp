@@ -1,6 +1,5 @@
 // The port component's published properties, in their published order.
 #include "comport/SioPort.h"
-#include "comport/SioSelCom.h"
 
 namespace comport {
 
@@ -77,7 +76,6 @@ const framework::TClassInfo& TSioComPort::StaticClassInfo() {
 
 void RegisterComponents() {
   framework::RegisterClass(TSioComPort::StaticClassInfo());
-  framework::RegisterClass(TComSelectForm::StaticClassInfo());
 }
 
 }  // namespace comport

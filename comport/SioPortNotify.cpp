@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "comport/SioPort.h"
-#include "framework/Application.h"
+#include "framework/ExceptionSink.h"
 #include "platform/thread.h"
 
 namespace comport {
@@ -162,7 +162,7 @@ LRESULT TSioCustomComPort::WindowProc(HWND window, UINT msg, WPARAM wParam, LPAR
     port->HandleTriggerMessage(msg, wParam, lParam, frame);
   } catch (...) {
     if (GetCurrentThreadId() == GetMainThreadId())
-      framework::Application->HandleException(frame.destroyed ? nullptr : port);
+      framework::HandleException(frame.destroyed ? nullptr : port);
   }
   return 0;
 }

@@ -9,7 +9,8 @@
 
 #include "PortTestUtil.h"
 #include "comport/SioPort.h"
-#include "comport/SioSelCom.h"
+#include "comport/SioPortSelect.h"
+#include "comport/view/SioSelCom.h"
 #include "errors/SioExcept.h"
 #include "platform/serial_fake.h"
 #include "tests/support/ExceptionRecorder.h"
@@ -188,8 +189,12 @@ TEST(SioPortEvents, AVanishedDeviceSurfacesAsAnException) {
 class DialogScript {
  public:
   explicit DialogScript(std::function<void(comport::TComSelectForm&)> act) : act_(std::move(act)) {
+    comport::InstallPortSelector();
     QTimer::singleShot(0, [this] { Run(); });
   }
+  ~DialogScript() { comport::SetPortSelector(nullptr); }
+  DialogScript(const DialogScript&) = delete;
+  DialogScript& operator=(const DialogScript&) = delete;
   std::vector<std::string> listed;
 
  private:

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "PortTestUtil.h"
-#include "comport/SioSelCom.h"
 #include "errors/SioExcept.h"
 #include "framework/Application.h"
 #include "framework/Layout.h"

@@ -1,5 +1,7 @@
-#include "comport/SioSelCom.h"
+#include "comport/view/SioSelCom.h"
 
+#include "comport/SioPortSelect.h"
+#include "framework/Application.h"
 #include "device/SioWin32.h"
 #include "framework/Properties.h"
 #include "framework/SysUtils.h"
@@ -12,6 +14,20 @@ namespace {
 // Queue sizes the probe asks for; they are not used by an open alone.
 constexpr platform::DWORD kProbeQueueSize = 64;
 }  // namespace
+
+void InstallPortSelector() {
+  framework::RegisterClass(TComSelectForm::StaticClassInfo());
+  SetPortSelector(&ShowPortDialog);
+}
+
+int ShowPortDialog() {
+  struct DialogScope {
+    TComSelectForm* form;
+    ~DialogScope() { framework::Application->DestroyComponent(form); }
+  } dialog{framework::NewComponent<TComSelectForm>(*framework::Application)};
+  // An empty list selects nothing: OK then means no port, as Cancel does.
+  return dialog.form->ShowModal() == framework::mrOk ? dialog.form->SelectedPortNumber() : 0;
+}
 
 bool PortIsAvailable(int N) {
   if (N <= 0) return false;

@@ -1,5 +1,6 @@
 // The port selection dialog: asked when a port component must open without
-// a port number (TSioCustomComPort::ValidatePort).
+// a port number (TSioCustomComPort::ValidatePort), once InstallPortSelector
+// has made it the port selector (comport/SioPortSelect.h).
 //
 // TComSelectForm is read from the stored layout SIOSELCOM. Its creation
 // handler lists, in ascending order, every port from COM1 to
@@ -22,6 +23,14 @@ inline constexpr int kMaxSelectablePort = 50;
 // refused with ERROR_ACCESS_DENIED); False for 0 and for any other failure.
 // Raises nothing.
 bool PortIsAvailable(int N);
+
+// Registers TComSelectForm and installs ShowPortDialog as the port
+// selector; the program calls it once at start-up.
+void InstallPortSelector();
+
+// Shows the dialog modally; the chosen port number, or 0 for Cancel, a
+// closed dialog or an empty list.
+int ShowPortDialog();
 
 class TComSelectForm : public framework::TForm {
  public:
