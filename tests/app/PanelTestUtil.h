@@ -62,6 +62,17 @@ class FakeCom1 {
   ~FakeCom1() { platform::FakeSerialDevice::Unregister(1); }
   platform::FakeSerialDevice* operator->() { return device_.get(); }
   const std::shared_ptr<platform::FakeSerialDevice>& Device() const { return device_; }
+  // Waits, without serving the window, until the port's output thread has
+  // written `count` characters (false after a generous limit): a write
+  // reaches the device a moment after WriteBlock returned.
+  bool AwaitWritten(std::size_t count) {
+    const auto deadline = Clock::now() + 5s;
+    while (device_->Written().size() < count) {
+      if (Clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(1ms);
+    }
+    return true;
+  }
 
  private:
   std::shared_ptr<platform::FakeSerialDevice> device_;

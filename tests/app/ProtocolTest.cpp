@@ -49,6 +49,7 @@ TEST(PanelLayout, HoldsTheTimersPortAndDisplayAsStored) {
   EXPECT_FALSE(form->La_Forma->Visible());
   EXPECT_FALSE(form->La_FlagDiap->Visible());
   EXPECT_EQ(form->La_Stat->Caption(), app::kStatusSetup);
+  EXPECT_TRUE(device.AwaitWritten(1));
   EXPECT_EQ(device->Written(), "!") << "FormCreate probes once";
   EXPECT_EQ(form->Rod, 'U');
   EXPECT_EQ(form->Diap, '1');

@@ -22,6 +22,7 @@ class ServicePanel : public testing::Test {
     // No probing meanwhile: the device sees only what the panel sends.
     form->Ti_Reset->SetEnabled(false);
     form->Ti_Diag->SetEnabled(false);
+    ASSERT_TRUE(device.AwaitWritten(1));
     device->ClearWritten();  // the start-up probe
   }
   framework::TButton& Button(const char* name) { return form->Component<framework::TButton>(name); }
