@@ -137,8 +137,17 @@ TEST_F(ServicePanel, ReceiveTakesNineCharactersAfterTheLineFeed) {
     form->La_Data->SetVisible(false);
     // Received before the press: flushed by it (else "3 V U1" would be
     // taken for the reading).
+    form->SioComPort1->FlushInput();
     device->InjectReceived("stale\n");
-    std::this_thread::sleep_for(30ms);
+    // In the port's input before the press, whatever the machine's load.
+    // An empty input's CharAvailable lets a delivery waiting for the
+    // window go on; the dispatch thread stores nothing new meanwhile.
+    const auto limit = std::chrono::steady_clock::now() + 5s;
+    while (form->SioComPort1->Dispatcher()->UnreadCount() < 6 && std::chrono::steady_clock::now() < limit) {
+      form->SioComPort1->CharAvailable();
+      std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_EQ(form->SioComPort1->Dispatcher()->UnreadCount(), 6);
     std::thread later([&] {
       std::this_thread::sleep_for(30ms);
       device->InjectReceived(c.line);
