@@ -473,7 +473,7 @@ class TSioBaseDispatcher {
 
   // Gives each existing worker its priority for ThreadBoost and
   // Rs485Active. DispatchLock held.
-  void ApplyThreadPriorities();
+  void ApplyThreadPriorities() TESMAR_REQUIRES(DispatchLock);
   // Writes the block with DtrLevel/RtsLevel applied to the lines that are
   // not under handshake control, then drives the lines: DeviceSetState's
   // code. CurrentBaud takes the block's rate also when the write failed.
