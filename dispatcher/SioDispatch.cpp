@@ -140,6 +140,9 @@ void TSioBaseDispatcher::AllocateBuffers(DWORD inQueueSize, DWORD outQueueSize) 
     InHead = 0;
     InTail = 0;
     InputFull = false;
+    FilledToFull = false;
+    FilledSinceAvail = false;
+    DeviceBacklog = false;
     TakenCount = 0;
     MaxTakenCount = 0;
     InAvailDelivery = false;

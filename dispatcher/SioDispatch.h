@@ -337,6 +337,10 @@ class TSioBaseDispatcher {
   // Moves what the device holds into the input ring, at most two device
   // reads; False when the device had nothing waiting.
   bool FillDispatchBuffer();
+  // True when the last fill step left characters in the device and the
+  // ring has room for some of them now: another pass can fetch them at
+  // once rather than at the next event.
+  bool InputBacklog();
 
   // ---- Close --------------------------------------------------------------
   // Flushes and closes an open device, then releases the buffers, or only
@@ -557,6 +561,14 @@ class TSioBaseDispatcher {
   std::int32_t TakenCount TESMAR_GUARDED_BY(InputLock) = 0;
   platform::DWORD MaxTakenCount TESMAR_GUARDED_BY(InputLock) = 0;
   bool InputFull TESMAR_GUARDED_BY(InputLock) = false;
+  // A fill step made the ring full since the last data scan: a scan
+  // position equal to InHead then stands for the whole ring, not for none.
+  bool FilledToFull TESMAR_GUARDED_BY(InputLock) = false;
+  // Characters came in since the last avail announcement: an unread count
+  // ending at the announced position is new then if the ring went round.
+  bool FilledSinceAvail TESMAR_GUARDED_BY(InputLock) = false;
+  // The device held more than the last fill step took.
+  bool DeviceBacklog TESMAR_GUARDED_BY(InputLock) = false;
   std::int32_t AvailNotifyPos TESMAR_GUARDED_BY(DispatchLock) = 0;
   std::atomic<bool> StopRequested{false};
   TSioDispatcherThread* ComThread TESMAR_GUARDED_BY(DispatchLock) = nullptr;

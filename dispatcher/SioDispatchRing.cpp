@@ -219,6 +219,7 @@ void TSioBaseDispatcher::LogDeviceRead(const BYTE* data, std::int32_t count) {
 
 bool TSioBaseDispatcher::FillDispatchBuffer() {
   platform::CriticalSectionLock guard(InputLock);
+  DeviceBacklog = false;
   if (InputFull) return true;
   if (!InRing) return false;
   const COMSTAT status = CollectLineErrors();
@@ -239,17 +240,29 @@ bool TSioBaseDispatcher::FillDispatchBuffer() {
   const auto wanted = static_cast<std::int32_t>(std::min<std::int64_t>(free, waiting));
   std::int32_t second = first < wanted ? wanted - first : 0;
 
-  const std::int32_t got = ReadFromDevice(InHead, first);
+  std::int32_t got = ReadFromDevice(InHead, first);
   InHead += got;
   if (got < first) second = 0;
   if (InHead == InRingSize) InHead = 0;
-  if (got > 0) InputFull = InHead == InTail;
-
   if (second > 0) {
-    InHead += ReadFromDevice(InHead, second);
-    InputFull = InHead == InTail;
+    const std::int32_t more = ReadFromDevice(InHead, second);
+    InHead += more;
+    got += more;
   }
+  if (got > 0) FilledSinceAvail = true;
+  if (got > 0 && InHead == InTail) {
+    InputFull = true;
+    FilledToFull = true;
+  }
+  // A step that moved nothing leaves no backlog: a device that reports
+  // characters it does not give must not keep the dispatch thread spinning.
+  DeviceBacklog = got > 0 && waiting > got;
   return true;
+}
+
+bool TSioBaseDispatcher::InputBacklog() {
+  platform::CriticalSectionLock guard(InputLock);
+  return DeviceBacklog && !InputFull;
 }
 
 }  // namespace dispatcher

@@ -23,6 +23,11 @@ constexpr DWORD kLineEvents = 0x0040 | 0x0080;
 
 std::int32_t NextRingPos(std::int32_t p) { return p + 1 == InRingSize ? 0 : p + 1; }
 
+// Ring positions from `from` up to, not including, `to`.
+std::int32_t RingDistance(std::int32_t from, std::int32_t to) {
+  return to >= from ? to - from : to + InRingSize - from;
+}
+
 // Upper case in the program's 8-bit code page: ASCII letters, Cyrillic
 // а..я and ё.
 BYTE UpperCaseChar(BYTE c) {
@@ -334,7 +339,17 @@ bool TSioBaseDispatcher::CheckDataTriggers() {
     platform::CriticalSectionLock guard(DispatchLock);
     if (!InRing) return false;
     std::int32_t p = DataScanPos;
-    while (p != InHead && matchPos < 0) {
+    // A fill that made the ring full and ended at the scan position left
+    // the whole ring unscanned: p == InHead then means all of it, not none.
+    const bool wholeRing = FilledToFull && InputFull && p == InHead;
+    FilledToFull = false;
+    const bool anyPattern =
+        std::any_of(DataTriggerList.begin(), DataTriggerList.end(),
+                    [](const TDataTrigger& trigger) { return trigger.PatternLength > 0; });
+    // Without a pattern there is nothing to look for in the characters.
+    if (!anyPattern) p = InHead;
+    std::int32_t toScan = anyPattern ? (wholeRing ? InRingSize : RingDistance(p, InHead)) : 0;
+    while (toScan > 0 && matchPos < 0) {
       const BYTE c = InRing[p];
       std::int32_t longest = 0;
       for (TDataTrigger& trigger : DataTriggerList) {
@@ -348,24 +363,28 @@ bool TSioBaseDispatcher::CheckDataTriggers() {
       if (matchPos >= 0) {
         // The characters before the matched string are announced first.
         const std::int32_t before = CountThroughLocked(p, longest);
-        if (AvailLength > 0 && p != AvailNotifyPos && before > 0 &&
+        if (AvailLength > 0 && (p != AvailNotifyPos || FilledSinceAvail) && before > 0 &&
             static_cast<DWORD>(before) >= AvailLength) {
           announce = before;
           DataScanPos = p;
           AvailNotifyPos = p;
+          FilledSinceAvail = false;
           AddLogEntry(letTrigger, lstAvail, announce, nullptr, 0);
         }
       } else {
         p = NextRingPos(p);
+        --toScan;
       }
     }
     if (matchPos < 0) {
       DataScanPos = p;
       const std::int32_t unread = InCount();
-      if (AvailLength == 0 || p == AvailNotifyPos || static_cast<DWORD>(unread) < AvailLength) {
+      if (AvailLength == 0 || (p == AvailNotifyPos && !FilledSinceAvail) ||
+          static_cast<DWORD>(unread) < AvailLength) {
         return false;
       }
       AvailNotifyPos = p;
+      FilledSinceAvail = false;
       AddLogEntry(letTrigger, lstAvail, unread, nullptr, 0);
       announce = unread;
     }
