@@ -148,6 +148,13 @@ class TSioWin32Dispatcher : public dispatcher::TSioBaseDispatcher {
                       std::int32_t dataBits, std::int32_t stopBits, platform::DWORD inSize,
                       platform::DWORD outSize, platform::DWORD options);
 
+  // How long the dispatch thread waits for a communications event before it
+  // runs its passes all the same (the timer triggers need it): 50 ms. Set
+  // before the open.
+  std::atomic<platform::DWORD> DispatchWakeMs{50};
+  // The passes the dispatch thread has run.
+  std::atomic<std::uint64_t> DispatchPasses{0};
+
   // Called on the worker with the exception that ended its body, after
   // which the worker ends normally. Unset: the exception's text goes to
   // stderr. Set before the open.

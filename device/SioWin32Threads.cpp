@@ -21,7 +21,6 @@ namespace {
 
 constexpr DWORD kEventMaskNT = 0x01F9;
 constexpr DWORD kEventMaskWithRingEdge = 0x21F9;
-constexpr DWORD kDispatchWakeMs = 50;
 constexpr DWORD kStartAckMs = 3000;
 
 // Closes an event of a worker's own when the worker's body ends, however
@@ -129,14 +128,19 @@ bool TComThread::WaitForEvent(DWORD& mask, platform::OVERLAPPED& overlapped) {
 
 void TDispThread::Run() {
   platform::SetEvent(Events.ThreadAck);
+  bool backlog = false;
   do {
-    platform::WaitForSingleObject(Events.CommEvent, kDispatchWakeMs);
+    // Characters the last pass had no room for are fetched at once, not
+    // at the next event or wake.
+    if (!backlog) platform::WaitForSingleObject(Events.CommEvent, Dispatcher.DispatchWakeMs);
     if (Dispatcher.StopRequested.load()) {
       Dispatcher.ReleaseOnExit.store(true);
       return;
     }
+    ++Dispatcher.DispatchPasses;
     Dispatcher.EventPass();
     Dispatcher.TimerPass();
+    backlog = Dispatcher.InputBacklog();
   } while (!Dispatcher.StopRequested.load() && !Dispatcher.ClosePending.load());
   platform::SetEvent(Events.ThreadAck);
   Dispatcher.ReleaseOnExit.store(Dispatcher.ClosePending.load() || Dispatcher.StopRequested.load());
