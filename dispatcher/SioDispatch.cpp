@@ -145,6 +145,9 @@ void TSioBaseDispatcher::AllocateBuffers(DWORD inQueueSize, DWORD outQueueSize) 
     DeviceBacklog = false;
     TakenCount = 0;
     MaxTakenCount = 0;
+    InReceiverCall = false;
+    ReceiverBase = 0;
+    OutsideTaken = 0;
     InAvailDelivery = false;
     InQueueSize = inQueueSize;
   }

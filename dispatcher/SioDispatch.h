@@ -126,7 +126,8 @@ class TSioRegistryLock {
 //
 // Locks. Three re-entrant critical sections:
 //   InputLock    guards InHead, InTail, InputFull, InAvailDelivery,
-//                TakenCount, MaxTakenCount and the input ring's allocation.
+//                TakenCount, MaxTakenCount, the other delivery counts and
+//                the input ring's allocation.
 //                Producer: the dispatch thread (FillDispatchBuffer);
 //                consumers: the window's thread (reads, FlushInput) and the
 //                receivers of a delivery.
@@ -466,11 +467,20 @@ class TSioBaseDispatcher {
   // While a delivery of received data is in progress every read is
   // non-destructive: each receiver starts at InTail, and the end of the
   // delivery moves InTail past the most characters any receiver took.
+  // A read made outside a receiver's call meanwhile (another thread, or
+  // between two receivers) takes the characters after all that any
+  // receiver took; the receivers called after it start behind it, so no
+  // character is read twice by it or counted twice at the end.
   void BeginDelivery(bool ofReceivedData);
   void BeginReceiverTakes();
   void EndReceiverTakes();
-  // Ends the delivery; returns MaxTakenCount.
+  // Ends the delivery; returns the characters it took from the ring.
   platform::DWORD EndDelivery();
+
+  // Characters from InTail the calling reader has passed, and taking n more
+  // after them; InputLock held.
+  std::int32_t ReadOffsetLocked() const TESMAR_REQUIRES(InputLock);
+  void TakeLocked(std::int32_t n) TESMAR_REQUIRES(InputLock);
 
   // Clears the partial-match state of every data trigger.
   void ResetDataMatches();
@@ -560,6 +570,12 @@ class TSioBaseDispatcher {
   bool InAvailDelivery TESMAR_GUARDED_BY(InputLock) = false;
   std::int32_t TakenCount TESMAR_GUARDED_BY(InputLock) = 0;
   platform::DWORD MaxTakenCount TESMAR_GUARDED_BY(InputLock) = 0;
+  // A receiver's call is in progress (BeginReceiverTakes..EndReceiverTakes);
+  // its takes count from ReceiverBase, where the reads outside receivers
+  // (OutsideTaken characters from InTail) had got when it began.
+  bool InReceiverCall TESMAR_GUARDED_BY(InputLock) = false;
+  std::int32_t ReceiverBase TESMAR_GUARDED_BY(InputLock) = 0;
+  std::int32_t OutsideTaken TESMAR_GUARDED_BY(InputLock) = 0;
   bool InputFull TESMAR_GUARDED_BY(InputLock) = false;
   // A fill step made the ring full since the last data scan: a scan
   // position equal to InHead then stands for the whole ring, not for none.

@@ -133,7 +133,8 @@ bool TSioBaseDispatcher::DeliverEvent(UINT message, WPARAM wParam, WORD low) {
     }
   }
   platform::CriticalSectionLock guard(InputLock);
-  return message != MsgTriggerAvail || MaxTakenCount == wParam;
+  return message != MsgTriggerAvail ||
+         std::max(MaxTakenCount, static_cast<DWORD>(OutsideTaken)) == wParam;
 }
 
 // ---- Passes -----------------------------------------------------------------------
@@ -303,7 +304,7 @@ std::int32_t TSioBaseDispatcher::CountThroughLocked(std::int32_t p, std::int32_t
   std::int32_t offset = p - InTail;
   if (offset < 0) offset += InRingSize;
   if (offset >= InCount()) return 0;
-  const std::int32_t count = offset + 1 - k - (InAvailDelivery ? TakenCount : 0);
+  const std::int32_t count = offset + 1 - k - ReadOffsetLocked();
   return std::max(count, 0);
 }
 
