@@ -176,8 +176,10 @@ class TSioWin32Dispatcher : public dispatcher::TSioBaseDispatcher {
   // What the device holds, at most count; 0 when the read failed.
   std::int32_t DeviceRead(void* buffer, std::int32_t count) override;
   ResultCode DeviceSetState(platform::DCB& state) override;
-  // Copies into OutRing at OutHead (the caller checked the room and keeps
-  // OutFull) and wakes the output thread; count.
+  // With the output ring empty and not marked full, first hands the device
+  // what it takes at once; copies the rest into OutRing at OutHead (the
+  // caller checked the room and keeps OutFull) and wakes the output
+  // thread; count.
   std::int32_t DeviceWrite(const void* buffer, std::int32_t count) override;
   bool DeviceWaitEvent(platform::DWORD& eventWord, platform::OVERLAPPED& overlapped) override;
   bool DeviceSetupQueues(platform::DWORD inSize, platform::DWORD outSize) override;
