@@ -132,13 +132,20 @@ void TDispThread::Run() {
   do {
     // Characters the last pass had no room for are fetched at once, not
     // at the next event or wake.
-    if (!backlog) platform::WaitForSingleObject(Events.CommEvent, Dispatcher.DispatchWakeMs);
+    bool event = true;
+    if (!backlog) {
+      event = platform::WaitForSingleObject(Events.CommEvent, Dispatcher.DispatchWakeMs) ==
+              platform::WAIT_OBJECT_0;
+    }
     if (Dispatcher.StopRequested.load()) {
       Dispatcher.ReleaseOnExit.store(true);
       return;
     }
     ++Dispatcher.DispatchPasses;
-    Dispatcher.EventPass();
+    // A wake without an event only has the timer and status triggers to
+    // look at, unless the device still held characters when last asked:
+    // that keeps the idle line's wake free of device calls.
+    if (event || Dispatcher.CommStatusSnapshot().cbInQue > 0) Dispatcher.EventPass();
     Dispatcher.TimerPass();
     backlog = Dispatcher.InputBacklog();
   } while (!Dispatcher.StopRequested.load() && !Dispatcher.ClosePending.load());

@@ -230,8 +230,9 @@ void TSioBaseDispatcher::LogDeviceRead(const BYTE* data, std::int32_t count) {
 
 bool TSioBaseDispatcher::FillDispatchBuffer() {
   platform::CriticalSectionLock guard(InputLock);
-  DeviceBacklog = false;
+  // A full ring reads nothing and leaves the backlog as the last read saw it.
   if (InputFull) return true;
+  DeviceBacklog = false;
   if (!InRing) return false;
   const COMSTAT status = CollectLineErrors();
   const std::int64_t waiting = status.cbInQue;
