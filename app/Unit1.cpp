@@ -1,5 +1,7 @@
 #include "app/Unit1.h"
 
+#include "errors/SioExcept.h"
+#include "framework/Application.h"
 #include "framework/ExtCtrls.h"
 #include "framework/Menus.h"
 #include "framework/Properties.h"
@@ -17,6 +19,8 @@ using framework::TObject;
 using framework::TTimer;
 
 constexpr char LF = '\n';
+// What the display label holds before the first reading.
+constexpr const char* kBlankReading = "               ";
 
 // A received byte or text as the labels show it.
 std::string Shown(const std::string& bytes) { return framework::Cp1251ToUtf8(bytes); }
@@ -60,8 +64,28 @@ TForm1::TForm1() {
   Ti_Diag = &Component<TTimer>("Ti_Diag");
   Ti_Reset = &Component<TTimer>("Ti_Reset");
   SioComPort1 = &Component<comport::TSioComPort>("SioComPort1");
+  Ti_Reopen = framework::NewComponent<TTimer>(*this);
+  Ti_Reopen->SetName("Ti_Reopen");
+  Ti_Reopen->SetEnabled(false);
+  Ti_Reopen->SetInterval(kReopenIntervalMs);
+  Ti_Reopen->SetOnTimer([this](TObject* sender) { Ti_ReopenTimer(sender); });
   FindKeyControls();
   FindServiceControls();
+}
+
+void TForm1::Loaded() {
+  // The form is the first of its layout to finish loading, so the port
+  // opens on the chosen number, never on the layout's first.
+  if (StartPort != 0) {
+    if (auto* port = dynamic_cast<comport::TSioComPort*>(FindComponent("SioComPort1")))
+      port->SetComNumber(StartPort);
+    // The "Интерфейс" marks tell the port in use: Com1, Com2 or neither.
+    if (auto* com1 = dynamic_cast<framework::TMenuItem*>(FindComponent("Com11")))
+      com1->SetChecked(StartPort == 1);
+    if (auto* com2 = dynamic_cast<framework::TMenuItem*>(FindComponent("Com21")))
+      com2->SetChecked(StartPort == 2);
+  }
+  framework::TForm::Loaded();
 }
 
 // --- Protocol ----------------------------------------------------------------
@@ -114,11 +138,35 @@ std::string TForm1::CommandText(std::int32_t number) const {
   }
 }
 
+std::string TForm1::RestoreText() const {
+  std::string text = {LowByte(Rod),       LowByte(Diap),   'H', LowByte(Razresh), 'A',
+                      LowByte(AVP),       'W',             LowByte(Filtr),        'S',
+                      LowByte(Zvuk),      'N',             LowByte(KorPer),       'Q',
+                      LowByte(KorVnesh),  'L',             LowByte(Podsvetka)};
+  if (calibrationPending_) text += "K0";
+  return text + LF;
+}
+
 void TForm1::Command() {
-  for (char c : CommandText(CMD_Num)) SendChar(c);
+  // Whether the set-up restores is decided at the tick: a key pressed
+  // while the set-up waited has changed the panel meanwhile.
+  const bool restore = CMD_Num == 0 && restoreOnLink_;
+  std::string text = CommandText(CMD_Num);
+  if (restore) text += RestoreText();
+  for (char c : text) SendChar(c);
   if (CMD_Num == 0) {
-    La_Stat->SetCaption(kStatusSetupDone);
-    La_Razmer->SetCaption("V");
+    FlagLinkUp = 1;
+    if (restore) {
+      restoreOnLink_ = false;
+      calibrationPending_ = false;
+      // The instrument answers the restore with a reading of its new
+      // settings: nothing to skip.
+      FlagSkipLCD = 0;
+      StatusBar();
+    } else {
+      La_Stat->SetCaption(kStatusSetupDone);
+      La_Razmer->SetCaption("V");
+    }
   } else if (CMD_Num == 1) {
     Ti_Result->SetEnabled(true);
   }
@@ -175,26 +223,61 @@ void TForm1::GetResultFT() {
 
 // --- Measurement cycle -----------------------------------------------------
 
-template <class Step>
-bool TForm1::RunTimedStep(Step step) {
-  stepDeadline_ = Clock::now() + kReplyLimit;
+// A port operation that fails with a system error means the device went
+// away under an open port: one event for the whole cycle, not a box per
+// failed call.
+void TForm1::GuardPort(const std::function<void()>& work) {
   try {
-    step();
+    work();
+  } catch (const errors::EInOutError&) {
+    PortLost();
+  }
+}
+
+bool TForm1::FinishedWithin(std::chrono::milliseconds limit, const std::function<void()>& work) {
+  stepDeadline_ = Clock::now() + limit;
+  bool finished = true;
+  try {
+    work();
   } catch (const ELinkSilent&) {
-    stepDeadline_.reset();
-    LinkLost();
-    return false;
+    finished = false;
   } catch (...) {
     stepDeadline_.reset();
     throw;
   }
   stepDeadline_.reset();
-  return true;
+  return finished;
+}
+
+// When the step's limit runs out the instrument is probed: alive, the
+// step's own timer runs it again from its start (the window handles its
+// events in between); silent, the link is lost.
+void TForm1::RunTimedStep(TTimer* again, const std::function<void()>& step) {
+  GuardPort([&] {
+    if (FinishedWithin(kReplyLimit, step)) return;
+    if (InstrumentAnswers())
+      again->SetEnabled(true);
+    else
+      LinkLost();
+  });
+}
+
+// Any character within kProbeLimit of the probe counts: a measurement line
+// proves the instrument alive as well as the echo does.
+bool TForm1::InstrumentAnswers() {
+  OutChar = '!';
+  SioComPort1->WriteBlock(&OutChar, 1);
+  return FinishedWithin(kProbeLimit, [this] { ReturnCharC(); });
 }
 
 void TForm1::Ti_CMDTimer(TObject*) {
   Ti_CMD->SetEnabled(false);
-  if (!RunTimedStep([this] { Command(); })) return;
+  bool sent = false;
+  RunTimedStep(Ti_CMD, [&] {
+    Command();
+    sent = true;
+  });
+  if (!sent) return;
   if (FlagReset)
     Ti_Reset->SetEnabled(true);
   else
@@ -203,68 +286,151 @@ void TForm1::Ti_CMDTimer(TObject*) {
 
 void TForm1::Ti_ResultTimer(TObject*) {
   Ti_Result->SetEnabled(false);
-  if (!RunTimedStep([this] { FlagFT ? GetResultFT() : GetResult(); })) return;
-  Ti_LCD->SetEnabled(true);
+  bool read = false;
+  RunTimedStep(Ti_Result, [&] {
+    FlagFT ? GetResultFT() : GetResult();
+    read = true;
+  });
+  if (read) Ti_LCD->SetEnabled(true);
 }
 
 void TForm1::Ti_LCDTimer(TObject*) {
   Ti_LCD->SetEnabled(false);
   for (std::size_t i = 0; i < LaRS.size(); ++i) LaRS[i]->SetCaption(Shown(RS[i]));
+  const bool shown = !FlagSkipLCD;
   if (FlagSkipLCD) {
     FlagSkipLCD = 0;
   } else {
     La_Data->SetVisible(true);
     La_Data->SetCaption(Shown(DataStr));
   }
-  SioComPort1->FlushInput();
-  Ti_Result->SetEnabled(true);
+  GuardPort([this] {
+    SioComPort1->FlushInput();
+    Ti_Result->SetEnabled(true);
+  });
+  if (shown && OnReading) {
+    framework::CallGuarded(this, [this] {
+      OnReading(La_Data->Caption(), LowByte(Rod), LowByte(Diap), LowByte(Razresh));
+    });
+  }
 }
 
 // --- Link start-up, liveness check and reset -------------------------------
 
+// Everything the general reset brings back: the settings, the mode flags
+// and, so that the window shows what the panel holds, the menu marks, the
+// AC/DC sign and the unit.
+void TForm1::ResetPanel() {
+  InitCMD_ARR();
+  FlagPerem = 0;
+  FlagFT = 0;
+  calibrationPending_ = false;
+  N_K->SetChecked(false);
+  ShowSettings();
+}
+
+// The port is flushed first: a start-up that cannot reach the port ends
+// there and changes nothing.
 void TForm1::LinkStartUp(const char* status) {
   SioComPort1->FlushInput();
   SioComPort1->FlushOutput();
-  InitCMD_ARR();
+  ResetPanel();
+  restoreOnLink_ = false;
+  ProbeFlushed(status);
+}
+
+void TForm1::BeginProbing(const char* status) {
+  SioComPort1->FlushInput();
+  SioComPort1->FlushOutput();
+  ProbeFlushed(status);
+}
+
+void TForm1::ProbeFlushed(const char* status) {
   LineComplete = 0;
-  FlagPerem = 0;
-  FlagFT = 0;
   FlagSvyaz = 0;
   FlagSkipLCD = 0;
   FlagReset = 0;
+  FlagLinkUp = 0;
   La_Stat->SetCaption(status);
   OutChar = '!';
   SioComPort1->WriteBlock(&OutChar, 1);
   Ti_Diag->SetEnabled(true);
 }
 
-// The instrument stopped answering in the middle of a step: stop the cycle
-// and probe until it answers again.
-void TForm1::LinkLost() {
+void TForm1::StopCycle() {
   Ti_CMD->SetEnabled(false);
   Ti_Result->SetEnabled(false);
   Ti_LCD->SetEnabled(false);
+  Ti_Diag->SetEnabled(false);
+  FlagLinkUp = 0;
+  FlagSvyaz = 0;
+  // A reset cut short by the loss still counts: the panel takes the
+  // defaults, and the restore brings the instrument to them.
+  if (FlagReset) ResetPanel();
+  // The last reading belongs to a link that is gone; it must not stand
+  // beside the unit of whatever comes back.
   La_Data->SetVisible(false);
-  LinkStartUp(kStatusNoLink);
+  La_Data->SetCaption(kBlankReading);
+}
+
+// The instrument stopped answering: probe until it answers again, then
+// restore what the panel holds.
+void TForm1::LinkLost() {
+  StopCycle();
+  restoreOnLink_ = true;
+  BeginProbing(kStatusNoLink);
+}
+
+void TForm1::PortLost() {
+  StopCycle();
+  restoreOnLink_ = true;
+  portLost_ = true;
+  La_Stat->SetCaption(kStatusNoLink);
+  SioComPort1->SetOpen(false);
+  Ti_Reopen->SetEnabled(true);
+}
+
+// Every second until an instrument answers on it, the port is closed and
+// opened again: the COM number may lead to another device now (an adapter
+// plugged in again, a link made anew), and only an open finds that out.
+void TForm1::Ti_ReopenTimer(TObject*) {
+  Ti_Reopen->SetEnabled(false);
+  if (!portLost_) return;
+  if (FlagSvyaz) {
+    portLost_ = false;  // answered: the start-up goes on from here
+    return;
+  }
+  Ti_Diag->SetEnabled(false);
+  Ti_Reopen->SetEnabled(true);
+  try {
+    SioComPort1->SetOpen(false);
+    SioComPort1->SetOpen(true);
+  } catch (const framework::Exception&) {
+    return;  // still gone: no box each second
+  }
+  if (SioComPort1->Open()) GuardPort([this] { BeginProbing(kStatusNoLink); });
 }
 
 void TForm1::FormCreate(TObject*) { LinkStartUp(kStatusSetup); }
 
 void TForm1::Ti_ResetTimer(TObject*) {
   Ti_Reset->SetEnabled(false);
-  LinkStartUp(kStatusSetup);
+  GuardPort([this] { LinkStartUp(kStatusSetup); });
 }
 
 void TForm1::SioComPort1Trigger(TObject*, Word, Word, Word) {
   if (FlagSvyaz) return;
-  // The characters announced may already be gone (a start-up flushed them
-  // before this message was handled): then there is nothing to look at.
-  if (!SioComPort1->CharAvailable()) return;
-  SioComPort1->ReadBlock(&TrigChar, 1);
-  La_FlagDiap->SetCaption(framework::IntToStr(static_cast<unsigned char>(TrigChar)));
-  if (TrigChar == '!') FlagSvyaz = 1;
-  SioComPort1->FlushInput();
-  SioComPort1->FlushOutput();
+  GuardPort([this] {
+    // The characters announced may already be gone (a start-up flushed
+    // them before this message was handled): then there is nothing to
+    // look at.
+    if (!SioComPort1->CharAvailable()) return;
+    SioComPort1->ReadBlock(&TrigChar, 1);
+    La_FlagDiap->SetCaption(framework::IntToStr(static_cast<unsigned char>(TrigChar)));
+    if (TrigChar == '!') FlagSvyaz = 1;
+    SioComPort1->FlushInput();
+    SioComPort1->FlushOutput();
+  });
 }
 
 void TForm1::Ti_DiagTimer(TObject*) {
@@ -279,12 +445,24 @@ void TForm1::Ti_DiagTimer(TObject*) {
     return;
   }
   La_Stat->SetCaption(kStatusNoLink);
-  OutChar = '!';
-  SioComPort1->WriteBlock(&OutChar, 1);
-  Ti_Diag->SetEnabled(true);
+  GuardPort([this] {
+    OutChar = '!';
+    SioComPort1->WriteBlock(&OutChar, 1);
+    Ti_Diag->SetEnabled(true);
+  });
 }
 
 void TForm1::N19Click(TObject*) {
+  if (!FlagLinkUp) {
+    // Nothing to send the reset to: the panel takes its defaults now and
+    // the instrument is brought to them when it answers again.
+    const std::string strip = La_Stat->Caption();
+    ResetPanel();
+    restoreOnLink_ = true;
+    La_Data->SetVisible(false);
+    La_Stat->SetCaption(strip);
+    return;
+  }
   La_Data->SetVisible(false);
   FlagSkipLCD = 1;
   FlagReset = 1;

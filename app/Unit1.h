@@ -24,10 +24,31 @@
 //
 // A silent instrument: each step of the cycle that reads (the command step
 // and the reading step) has kReplyLimit to finish. When it runs out the
-// step stops reading, the status strip shows "Нет связи" and the window
-// goes back to the link start-up (probing); the cycle resumes once the
-// instrument answers a probe. While a step waits, the window handles no
-// event, but the waiting thread sleeps between polls.
+// step probes once with '!'. An instrument that answers within kProbeLimit
+// is alive, only slow: the step is run again from its start by its own
+// timer (a command is sent again whole, since '!' cleared the instrument's
+// command buffer; a reading synchronises on the next LF). Only an
+// instrument that answers nothing is lost: the cycle stops, the status
+// strip shows "Нет связи" and probing starts, keeping the panel's settings.
+// While a step waits, the window handles no event, but the waiting thread
+// sleeps between polls.
+//
+// Panel and instrument agree. The link start-up (FormCreate, the general
+// reset) brings the panel back to its defaults, menus and sign included.
+// A lost link keeps what the user chose: once the instrument answers again,
+// the set-up command is followed by one line that puts the instrument back
+// into the panel's function, range, resolution and switches (RestoreText).
+// While the link is down (FlagLinkUp clear) keys and menus change the panel
+// and its marks but send nothing; the restore carries their choice, and an
+// auto-calibration asked for meanwhile goes out with it.
+//
+// A vanished device (a port operation fails with a system error,
+// errors::EInOutError, e.g. an unplugged adapter) is one event: no message
+// box, the cycle stops, the strip shows "Нет связи", the port is closed and
+// Ti_Reopen opens the same port again every kReopenIntervalMs; once it
+// opens, probing and the restore follow as for a lost link. A port the
+// user closes or changes from the "Интерфейс" menu is not reopened by
+// itself.
 //
 // Thread safety: the window's thread only; every handler runs there.
 #pragma once
@@ -35,6 +56,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -65,6 +87,13 @@ inline constexpr std::chrono::milliseconds kReplyLimit{3000};
 // at the fastest speed (1.04 ms at 9600 baud is the order), long enough to
 // leave the processor to others.
 inline constexpr unsigned kPollPauseMs = 1;
+// How long a step whose limit ran out waits for the answer to its probe:
+// the echo of one character takes 70 ms at 300 baud; the rest is room for
+// a loaded machine. With kReplyLimit and the second a reading step may
+// start after the last line, a silence is judged in 4.6 s at most.
+inline constexpr std::chrono::milliseconds kProbeLimit{500};
+// How often a port whose device vanished is tried again.
+inline constexpr unsigned kReopenIntervalMs = 1000;
 
 // Raised by ReturnCharC when the running step's time is up.
 class ELinkSilent : public framework::Exception {
@@ -80,6 +109,9 @@ inline constexpr const char* kStatusSetupDone =
     "функция U=   диапазон измерения 2V   запуск внутренний";
 // The three parts of the status line StatusBar builds are joined by this.
 inline constexpr const char* kStatusGap = "   ";
+
+// One row of the function keys' table (Unit1Keys.cpp).
+struct TFunctionKey;
 
 class TForm1 : public framework::TForm {
  public:
@@ -99,6 +131,8 @@ class TForm1 : public framework::TForm {
   framework::TTimer* Ti_LCD = nullptr;
   framework::TTimer* Ti_Diag = nullptr;
   framework::TTimer* Ti_Reset = nullptr;
+  // Not in the stored layout: reopens a port whose device vanished.
+  framework::TTimer* Ti_Reopen = nullptr;
   comport::TSioComPort* SioComPort1 = nullptr;
   // Menu items whose marks the handlers set.
   framework::TMenuItem* N_G0 = nullptr;
@@ -156,6 +190,9 @@ class TForm1 : public framework::TForm {
   std::uint8_t FlagSkipLCD = 0;
   std::uint8_t FlagReset = 0;
   std::uint8_t LineComplete = 0;
+  // The set-up command has gone out on a live link: commands may be sent.
+  // Clear while probing and setting up and after the link or port is lost.
+  std::uint8_t FlagLinkUp = 0;
   // Which command the next Ti_CMD tick sends; never cleared by the tick.
   std::int32_t CMD_Num = 0;
   // Reply and display buffers, in the instrument's code page.
@@ -184,14 +221,36 @@ class TForm1 : public framework::TForm {
   void GetResultFT();
   // The instrument settings' defaults.
   void InitCMD_ARR();
+
+  // Raised by the display step for every reading it shows, after the cycle
+  // has moved on: the text as the display shows it (UTF-8) and the
+  // function, range and resolution (Rod, Diap, Razresh) it was read at.
+  // Readings the display skips after a function or range change are not
+  // raised. An exception from the handler goes to the application's
+  // handling and does not stop the cycle.
+  std::function<void(const std::string& text, char function, char range, char resolution)>
+      OnReading;
+  // The COM port number the window opens when its layout has been read; 0
+  // keeps the layout's. Set before the window is made (the command line's
+  // --port).
+  static inline Word StartPort = 0;
+  void Loaded() override;
   // The characters command selector `number` sends ("" for none).
   std::string CommandText(std::int32_t number) const;
+  // The line that puts the instrument into the panel's settings: function
+  // and range, resolution, auto-ranging, filter, sound, periodic and
+  // external zero, backlight ("K0" too when an auto-calibration waits).
+  std::string RestoreText() const;
   // Brings Diap into the ranges the function Rod allows: 'U', 'V', 'Z'
   // '0'..'4' ('5', '6' become '0'), 'R' any, 'I', 'J' '1', 'F', 'T' '0'.
   void ExtractDiap();
   // Rebuilds the status line (and the unit and AC/DC labels) from Rod,
   // Diap, Zapusk and the auto-ranging mark.
   void StatusBar();
+  // Sets every menu mark from the panel state (function, resolution,
+  // trigger and the switches; auto-calibration unmarked after a reset
+  // only), then StatusBar.
+  void ShowSettings();
 
   // --- Handlers ---------------------------------------------------------
   void FormCreate(framework::TObject* Sender);
@@ -202,20 +261,10 @@ class TForm1 : public framework::TForm {
   void Ti_DiagTimer(framework::TObject* Sender);
   void Ti_ResetTimer(framework::TObject* Sender);
   void N19Click(framework::TObject* Sender);
-  // Function keys and the function menu.
-  void Bu_UClick(framework::TObject* Sender);
-  void Bu_IClick(framework::TObject* Sender);
-  void Bu_RodAddClick(framework::TObject* Sender);
-  void Bu_RClick(framework::TObject* Sender);
-  void ButtonFTClick(framework::TObject* Sender);
-  void N_IClick(framework::TObject* Sender);
-  void N_JClick(framework::TObject* Sender);
-  void N_UClick(framework::TObject* Sender);
-  void N_VClick(framework::TObject* Sender);
-  void N_RClick(framework::TObject* Sender);
-  void N_ZClick(framework::TObject* Sender);
-  void N_FClick(framework::TObject* Sender);
-  void N_TClick(framework::TObject* Sender);
+  void Ti_ReopenTimer(framework::TObject* Sender);
+  // The function keys and the function menu (Bu_UClick, Bu_IClick,
+  // Bu_RodAddClick, Bu_RClick, ButtonFTClick, N_IClick ... N_TClick) are
+  // rows of one table, bound by those names to ChooseFunction.
   // Range and mode keys and the "Режим" menu.
   void Bu_LeftClick(framework::TObject* Sender);
   void Bu_RightClick(framework::TObject* Sender);
@@ -264,6 +313,8 @@ class TForm1 : public framework::TForm {
   void BindServiceHandlers();
   void FindServiceControls();
   // Key and menu steps shared by several handlers.
+  void ChooseFunction(const TFunctionKey& key);
+  framework::TMenuItem* FunctionItem(std::int32_t rod) const;
   void ShowChange();
   void Send(std::int32_t number);
   void StepRange(int step);
@@ -272,12 +323,29 @@ class TForm1 : public framework::TForm {
   void SendChar(char c);
   void SyncToLine();
   char ReadCell(int index);
+  void ResetPanel();
   void LinkStartUp(const char* status);
+  void BeginProbing(const char* status);
+  void ProbeFlushed(const char* status);
+  void StopCycle();
   void LinkLost();
-  template <class Step>
-  bool RunTimedStep(Step step);
+  void PortLost();
+  bool InstrumentAnswers();
+  // Runs `work` with ReturnCharC's waits limited to `limit` in all: false
+  // when the time ran out (ELinkSilent), true when it finished.
+  bool FinishedWithin(std::chrono::milliseconds limit, const std::function<void()>& work);
+  // A reading or command step with kReplyLimit; `again` is its own timer.
+  void RunTimedStep(framework::TTimer* again, const std::function<void()>& step);
+  void GuardPort(const std::function<void()>& work);
 
   std::optional<std::chrono::steady_clock::time_point> stepDeadline_;
+  // The instrument may not hold the panel's settings: the next set-up
+  // command is followed by RestoreText.
+  bool restoreOnLink_ = false;
+  // An auto-calibration asked for while the link was down.
+  bool calibrationPending_ = false;
+  // The port was closed because its device vanished; Ti_Reopen runs.
+  bool portLost_ = false;
 };
 
 }  // namespace app

@@ -80,20 +80,78 @@ const RangeText* FindRangeText(std::int32_t rod, std::int32_t diap) {
 
 }  // namespace
 
+// How a function key or item picks the function.
+enum class TRodRule {
+  kFixed,        // `first`
+  kByPerem,      // `first` for DC, `second` for AC, by FlagPerem
+  kAlternate,    // `second` when the function is `first` already, else `first`
+  kAcDcPartner,  // the AC or DC variant of voltage and current, by FlagPerem
+};
+
+// What a function key or item does to FlagPerem before the function is
+// picked.
+enum class TPeremRule { kKeep, kClear, kSet, kFlip };
+
+struct TFunctionKey {
+  std::string_view handler;
+  TRodRule rule;
+  std::int32_t first, second;
+  TPeremRule perem;
+  // From frequency or period the voltage comes back on its top range, the
+  // safe one for whatever is connected.
+  bool topFromCounter;
+  // Frequency and period have no AC/DC variant: the key does nothing there.
+  bool idleInCounter;
+};
+
+namespace {
+
+constexpr TFunctionKey kFunctionKeys[] = {
+    {"Bu_UClick", TRodRule::kByPerem, 'U', 'V', TPeremRule::kKeep, true, false},
+    {"Bu_IClick", TRodRule::kByPerem, 'I', 'J', TPeremRule::kKeep, false, false},
+    {"Bu_RodAddClick", TRodRule::kAcDcPartner, 0, 0, TPeremRule::kFlip, false, true},
+    {"Bu_RClick", TRodRule::kAlternate, 'R', 'Z', TPeremRule::kKeep, false, false},
+    {"ButtonFTClick", TRodRule::kAlternate, 'F', 'T', TPeremRule::kKeep, false, false},
+    {"N_IClick", TRodRule::kFixed, 'I', 0, TPeremRule::kClear, false, false},
+    {"N_JClick", TRodRule::kFixed, 'J', 0, TPeremRule::kSet, false, false},
+    {"N_UClick", TRodRule::kFixed, 'U', 0, TPeremRule::kClear, true, false},
+    {"N_VClick", TRodRule::kFixed, 'V', 0, TPeremRule::kSet, true, false},
+    {"N_RClick", TRodRule::kFixed, 'R', 0, TPeremRule::kClear, false, false},
+    {"N_ZClick", TRodRule::kFixed, 'Z', 0, TPeremRule::kClear, false, false},
+    {"N_FClick", TRodRule::kFixed, 'F', 0, TPeremRule::kKeep, false, false},
+    {"N_TClick", TRodRule::kFixed, 'T', 0, TPeremRule::kKeep, false, false},
+};
+
+std::uint8_t NewPerem(TPeremRule rule, std::uint8_t perem) {
+  switch (rule) {
+    case TPeremRule::kKeep: return perem;
+    case TPeremRule::kClear: return 0;
+    case TPeremRule::kSet: return 1;
+    case TPeremRule::kFlip: return perem ? 0 : 1;
+  }
+  return perem;
+}
+
+std::int32_t NewRod(const TFunctionKey& key, std::int32_t rod, std::uint8_t perem) {
+  switch (key.rule) {
+    case TRodRule::kFixed: return key.first;
+    case TRodRule::kByPerem: return perem ? key.second : key.first;
+    case TRodRule::kAlternate: return rod == key.first ? key.second : key.first;
+    case TRodRule::kAcDcPartner:
+      if (IsVoltage(rod)) return perem ? 'V' : 'U';
+      if (IsCurrent(rod)) return perem ? 'J' : 'I';
+      return rod;
+  }
+  return rod;
+}
+
+}  // namespace
+
 void TForm1::BindKeyHandlers() {
-  BindHandler("Bu_UClick", &TForm1::Bu_UClick);
-  BindHandler("Bu_IClick", &TForm1::Bu_IClick);
-  BindHandler("Bu_RodAddClick", &TForm1::Bu_RodAddClick);
-  BindHandler("Bu_RClick", &TForm1::Bu_RClick);
-  BindHandler("ButtonFTClick", &TForm1::ButtonFTClick);
-  BindHandler("N_IClick", &TForm1::N_IClick);
-  BindHandler("N_JClick", &TForm1::N_JClick);
-  BindHandler("N_UClick", &TForm1::N_UClick);
-  BindHandler("N_VClick", &TForm1::N_VClick);
-  BindHandler("N_RClick", &TForm1::N_RClick);
-  BindHandler("N_ZClick", &TForm1::N_ZClick);
-  BindHandler("N_FClick", &TForm1::N_FClick);
-  BindHandler("N_TClick", &TForm1::N_TClick);
+  for (const TFunctionKey& key : kFunctionKeys) {
+    AddHandler<void(TObject*)>(std::string(key.handler),
+                               [this, &key](TObject*) { ChooseFunction(key); });
+  }
   BindHandler("Bu_LeftClick", &TForm1::Bu_LeftClick);
   BindHandler("Bu_RightClick", &TForm1::Bu_RightClick);
   BindHandler("N2Click", &TForm1::N2Click);
@@ -148,9 +206,42 @@ void TForm1::ShowChange() {
   FlagSkipLCD = 1;
 }
 
+// While the link is down a command cannot go out, and waiting for it would
+// stand the window still: the panel keeps the choice (the restore after the
+// set-up carries every setting) and the strip keeps telling why.
 void TForm1::Send(std::int32_t number) {
+  if (!FlagLinkUp) {
+    restoreOnLink_ = true;
+    if (number == 11) calibrationPending_ = true;
+    La_Stat->SetCaption(FlagSvyaz ? kStatusSetup : kStatusNoLink);
+    return;
+  }
   CMD_Num = number;
   Ti_CMD->SetEnabled(true);
+}
+
+TMenuItem* TForm1::FunctionItem(std::int32_t rod) const {
+  switch (rod) {
+    case 'V': return N_V;
+    case 'I': return N_I;
+    case 'J': return N_J;
+    case 'R': return N_R;
+    case 'Z': return N_Z;
+    case 'F': return N_F;
+    case 'T': return N_T;
+    default: return N_U;
+  }
+}
+
+void TForm1::ShowSettings() {
+  FunctionItem(Rod)->SetChecked(true);
+  (Razresh == '0' ? N_H0 : Razresh == '1' ? N_H1 : N_H2)->SetChecked(true);
+  N_G0->SetChecked(true);
+  const std::pair<TMenuItem*, std::int32_t> switches[] = {
+      {N_A, AVP}, {N_W, Filtr}, {N_N, KorPer}, {N_Q, KorVnesh}, {N_L, Podsvetka}, {N_S, Zvuk},
+  };
+  for (const auto& [item, value] : switches) item->SetChecked(value == '1');
+  StatusBar();
 }
 
 void TForm1::ExtractDiap() {
@@ -183,179 +274,15 @@ void TForm1::StatusBar() {
 
 // --- Function keys and menu -----------------------------------------------------
 
-void TForm1::Bu_UClick(TObject*) {
-  // From frequency or period the voltage comes back on its top range, the
-  // safe one for whatever is connected.
-  if (FlagFT) Diap = '4';
-  FlagFT = 0;
+void TForm1::ChooseFunction(const TFunctionKey& key) {
+  if (key.idleInCounter && FlagFT) return;
+  if (key.topFromCounter && FlagFT) Diap = '4';
   ShowChange();
-  if (!FlagPerem) {
-    Rod = 'U';
-    N_U->SetChecked(true);
-  } else {
-    Rod = 'V';
-    N_V->SetChecked(true);
-  }
+  FlagPerem = NewPerem(key.perem, FlagPerem);
+  Rod = NewRod(key, Rod, FlagPerem);
+  FlagFT = IsCounter(Rod) ? 1 : 0;
+  FunctionItem(Rod)->SetChecked(true);
   ExtractDiap();
-  StatusBar();
-  Send(1);
-}
-
-void TForm1::Bu_IClick(TObject*) {
-  FlagFT = 0;
-  ShowChange();
-  if (!FlagPerem) {
-    Rod = 'I';
-    N_I->SetChecked(true);
-  } else {
-    Rod = 'J';
-    N_J->SetChecked(true);
-  }
-  Diap = '1';
-  StatusBar();
-  Send(1);
-}
-
-void TForm1::Bu_RodAddClick(TObject*) {
-  if (FlagFT) return;
-  ShowChange();
-  if (!FlagPerem) {
-    FlagPerem = 1;
-    if (Rod == 'U') {
-      Rod = 'V';
-      N_V->SetChecked(true);
-    } else if (Rod == 'I') {
-      Rod = 'J';
-      N_J->SetChecked(true);
-    }
-  } else {
-    FlagPerem = 0;
-    if (Rod == 'V') {
-      Rod = 'U';
-      N_U->SetChecked(true);
-    } else if (Rod == 'J') {
-      Rod = 'I';
-      N_I->SetChecked(true);
-    }
-  }
-  ExtractDiap();
-  StatusBar();
-  Send(1);
-}
-
-void TForm1::Bu_RClick(TObject*) {
-  FlagFT = 0;
-  ShowChange();
-  if (Rod == 'R') {
-    Rod = 'Z';
-    N_Z->SetChecked(true);
-  } else {
-    Rod = 'R';
-    N_R->SetChecked(true);
-  }
-  ExtractDiap();
-  StatusBar();
-  Send(1);
-}
-
-void TForm1::ButtonFTClick(TObject*) {
-  FlagFT = 1;
-  ShowChange();
-  if (Rod == 'F') {
-    Rod = 'T';
-    N_T->SetChecked(true);
-  } else {
-    Rod = 'F';
-    N_F->SetChecked(true);
-  }
-  Diap = '0';
-  StatusBar();
-  Send(1);
-}
-
-void TForm1::N_IClick(TObject*) {
-  FlagFT = 0;
-  ShowChange();
-  N_I->SetChecked(true);
-  FlagPerem = 0;
-  Rod = 'I';
-  Diap = '1';
-  StatusBar();
-  Send(1);
-}
-
-void TForm1::N_JClick(TObject*) {
-  FlagFT = 0;
-  ShowChange();
-  N_J->SetChecked(true);
-  FlagPerem = 1;
-  Rod = 'J';
-  Diap = '1';
-  StatusBar();
-  Send(1);
-}
-
-void TForm1::N_UClick(TObject*) {
-  if (FlagFT) Diap = '4';
-  FlagFT = 0;
-  ShowChange();
-  N_U->SetChecked(true);
-  FlagPerem = 0;
-  Rod = 'U';
-  ExtractDiap();
-  StatusBar();
-  Send(1);
-}
-
-void TForm1::N_VClick(TObject*) {
-  if (FlagFT) Diap = '4';
-  FlagFT = 0;
-  ShowChange();
-  N_V->SetChecked(true);
-  FlagPerem = 1;
-  Rod = 'V';
-  ExtractDiap();
-  StatusBar();
-  Send(1);
-}
-
-void TForm1::N_RClick(TObject*) {
-  FlagFT = 0;
-  ShowChange();
-  N_R->SetChecked(true);
-  FlagPerem = 0;
-  Rod = 'R';
-  StatusBar();
-  Send(1);
-}
-
-void TForm1::N_ZClick(TObject*) {
-  FlagFT = 0;
-  ShowChange();
-  N_Z->SetChecked(true);
-  FlagPerem = 0;
-  Rod = 'Z';
-  ExtractDiap();
-  StatusBar();
-  Send(1);
-}
-
-void TForm1::N_FClick(TObject*) {
-  FlagFT = 1;
-  ShowChange();
-  N_F->SetChecked(true);
-  Rod = 'F';
-  Diap = '0';
-  StatusBar();
-  Send(1);
-}
-
-void TForm1::N_TClick(TObject*) {
-  FlagFT = 1;
-  ShowChange();
-  N_T->SetChecked(true);
-  Rod = 'T';
-  Diap = '0';
   StatusBar();
   Send(1);
 }
@@ -475,12 +402,20 @@ void TForm1::N_G0Click(TObject*) {
 // Settings of the port apply at an open, so the port is closed, set and
 // opened again. An open that fails raises here, after the mark has moved:
 // the menu then shows what the user asked for, the port stays closed.
+//
+// A port the user picks is the user's: a vanished device is no longer
+// reopened by itself. When the cycle had stopped for it, probing starts
+// again on the port opened here.
 void TForm1::ReopenPort(TMenuItem* item, Word comNumber, std::int32_t baud) {
+  Ti_Reopen->SetEnabled(false);
+  const bool wasLost = portLost_;
+  portLost_ = false;
   item->SetChecked(true);
   SioComPort1->SetOpen(false);
   if (comNumber != 0) SioComPort1->SetComNumber(comNumber);
   if (baud != 0) SioComPort1->SetBaud(baud);
   SioComPort1->SetOpen(true);
+  if (wasLost) GuardPort([this] { BeginProbing(kStatusNoLink); });
 }
 
 void TForm1::Com11Click(TObject*) { ReopenPort(Com11, 1, 0); }

@@ -5,8 +5,8 @@
 # arguments (scripts/fuzz.sh asks for clang).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-qpa-plugins xvfb xauth xdotool fonts-liberation2 fonts-dejavu-core)
+packages=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgtest-dev libgmock-dev
+          libbenchmark-dev qt6-qpa-plugins xvfb xauth xdotool fonts-liberation2 fonts-dejavu-core)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -14,7 +14,9 @@ namespace {
 
 using namespace tesmar::test;
 using app::TForm1;
-using Handler = void (TForm1::*)(framework::TObject*);
+// A key or menu item by its name: clicked as the user clicks it, so that
+// the layout's binding is part of what is tested.
+using Handler = const char*;
 
 constexpr const char* kTail = "   запуск внутренний";
 // Frequency and period have no range text: fourteen blanks stand for it.
@@ -29,12 +31,21 @@ class PanelKeys : public testing::Test {
   void Renew() {
     form.reset();
     form = framework::NewObject<TForm1>();
+    form->FlagLinkUp = 1;  // as after the set-up: commands go out
+  }
+  void Click(Handler control) {
+    framework::TComponent* found = form->FindComponent(control);
+    ASSERT_NE(found, nullptr) << control;
+    if (auto* button = dynamic_cast<framework::TButton*>(found))
+      button->Click();
+    else
+      dynamic_cast<framework::TMenuItem&>(*found).Click();
   }
 
   // Runs the handlers in order, then forgets the command they asked for,
   // so that the case's own handler can be seen sending or not.
   void Prepare(const std::vector<Handler>& steps) {
-    for (Handler h : steps) (form.get()->*h)(nullptr);
+    for (Handler h : steps) Click(h);
     Quiet();
   }
   void Quiet() {
@@ -66,59 +77,59 @@ TEST_F(PanelKeys, FunctionKeysAndMenuChooseFunctionRangeAndMarks) {
     std::string status;
   };
   const std::vector<Case> cases = {
-      {"U from start", {}, &TForm1::Bu_UClick, 'U', '1', 0, 0, "N_U", "функция U=   диапазон 2V"},
-      {"~/= makes U AC", {}, &TForm1::Bu_RodAddClick, 'V', '1', 1, 0, "N_V", "функция U~   диапазон 2V"},
-      {"~/= again makes it DC", {&TForm1::Bu_RodAddClick}, &TForm1::Bu_RodAddClick, 'U', '1', 0, 0,
+      {"U from start", {}, "Bu_U", 'U', '1', 0, 0, "N_U", "функция U=   диапазон 2V"},
+      {"~/= makes U AC", {}, "Bu_RodAdd", 'V', '1', 1, 0, "N_V", "функция U~   диапазон 2V"},
+      {"~/= again makes it DC", {"Bu_RodAdd"}, "Bu_RodAdd", 'U', '1', 0, 0,
        "N_U", "функция U=   диапазон 2V"},
-      {"I", {&TForm1::Bu_RightClick}, &TForm1::Bu_IClick, 'I', '1', 0, 0, "N_I", "функция I=   диапазон 2А"},
-      {"I after ~/= is AC", {&TForm1::Bu_RodAddClick}, &TForm1::Bu_IClick, 'J', '1', 1, 0, "N_J",
+      {"I", {"Bu_Right"}, "Bu_I", 'I', '1', 0, 0, "N_I", "функция I=   диапазон 2А"},
+      {"I after ~/= is AC", {"Bu_RodAdd"}, "Bu_I", 'J', '1', 1, 0, "N_J",
        "функция I~   диапазон 2А"},
-      {"~/= on I", {&TForm1::Bu_IClick}, &TForm1::Bu_RodAddClick, 'J', '1', 1, 0, "N_J",
+      {"~/= on I", {"Bu_I"}, "Bu_RodAdd", 'J', '1', 1, 0, "N_J",
        "функция I~   диапазон 2А"},
-      {"R keeps the range", {&TForm1::Bu_RightClick}, &TForm1::Bu_RClick, 'R', '2', 0, 0, "N_R",
+      {"R keeps the range", {"Bu_Right"}, "Bu_R", 'R', '2', 0, 0, "N_R",
        "функция R   диапазон 20ком"},
-      {"R again is Z", {&TForm1::Bu_RClick}, &TForm1::Bu_RClick, 'Z', '1', 0, 0, "N_Z",
+      {"R again is Z", {"Bu_R"}, "Bu_R", 'Z', '1', 0, 0, "N_Z",
        "функция Z   диапазон 2ком"},
       {"Z from R 2 GOhm lands on 200 Ohm",
-       {&TForm1::Bu_RClick, &TForm1::Bu_RightClick, &TForm1::Bu_RightClick, &TForm1::Bu_RightClick,
-        &TForm1::Bu_RightClick, &TForm1::Bu_RightClick},
-       &TForm1::Bu_RClick, 'Z', '0', 0, 0, "N_Z", "функция Z   диапазон 200ом"},
+       {"Bu_R", "Bu_Right", "Bu_Right", "Bu_Right",
+        "Bu_Right", "Bu_Right"},
+       "Bu_R", 'Z', '0', 0, 0, "N_Z", "функция Z   диапазон 200ом"},
       {"U from R 20 MOhm lands on 200 mV",
-       {&TForm1::Bu_RClick, &TForm1::Bu_RightClick, &TForm1::Bu_RightClick, &TForm1::Bu_RightClick,
-        &TForm1::Bu_RightClick},
-       &TForm1::Bu_UClick, 'U', '0', 0, 0, "N_U", "функция U=   диапазон 200mV"},
-      {"F/T", {}, &TForm1::ButtonFTClick, 'F', '0', 0, 1, "N_F", kCounterF},
-      {"F/T again is T", {&TForm1::ButtonFTClick}, &TForm1::ButtonFTClick, 'T', '0', 0, 1, "N_T",
+       {"Bu_R", "Bu_Right", "Bu_Right", "Bu_Right",
+        "Bu_Right"},
+       "Bu_U", 'U', '0', 0, 0, "N_U", "функция U=   диапазон 200mV"},
+      {"F/T", {}, "ButtonFT", 'F', '0', 0, 1, "N_F", kCounterF},
+      {"F/T again is T", {"ButtonFT"}, "ButtonFT", 'T', '0', 0, 1, "N_T",
        kCounterT},
-      {"U from F is 1000 V", {&TForm1::ButtonFTClick}, &TForm1::Bu_UClick, 'U', '4', 0, 0, "N_U",
+      {"U from F is 1000 V", {"ButtonFT"}, "Bu_U", 'U', '4', 0, 0, "N_U",
        "функция U=   диапазон 1000V"},
-      {"U from F after ~/= is AC 1000 V", {&TForm1::Bu_RodAddClick, &TForm1::ButtonFTClick},
-       &TForm1::Bu_UClick, 'V', '4', 1, 0, "N_V", "функция U~   диапазон 1000V"},
-      {"I from F", {&TForm1::ButtonFTClick}, &TForm1::Bu_IClick, 'I', '1', 0, 0, "N_I",
+      {"U from F after ~/= is AC 1000 V", {"Bu_RodAdd", "ButtonFT"},
+       "Bu_U", 'V', '4', 1, 0, "N_V", "функция U~   диапазон 1000V"},
+      {"I from F", {"ButtonFT"}, "Bu_I", 'I', '1', 0, 0, "N_I",
        "функция I=   диапазон 2А"},
-      {"R from F keeps range 0", {&TForm1::ButtonFTClick}, &TForm1::Bu_RClick, 'R', '0', 0, 0, "N_R",
+      {"R from F keeps range 0", {"ButtonFT"}, "Bu_R", 'R', '0', 0, 0, "N_R",
        "функция R   диапазон 200ом"},
-      {"menu DC current", {&TForm1::Bu_RodAddClick}, &TForm1::N_IClick, 'I', '1', 0, 0, "N_I",
+      {"menu DC current", {"Bu_RodAdd"}, "N_I", 'I', '1', 0, 0, "N_I",
        "функция I=   диапазон 2А"},
-      {"menu AC current", {}, &TForm1::N_JClick, 'J', '1', 1, 0, "N_J", "функция I~   диапазон 2А"},
-      {"menu AC voltage", {&TForm1::Bu_RightClick}, &TForm1::N_VClick, 'V', '2', 1, 0, "N_V",
+      {"menu AC current", {}, "N_J", 'J', '1', 1, 0, "N_J", "функция I~   диапазон 2А"},
+      {"menu AC voltage", {"Bu_Right"}, "N_V", 'V', '2', 1, 0, "N_V",
        "функция U~   диапазон 20V"},
-      {"menu DC voltage from period", {&TForm1::N_TClick}, &TForm1::N_UClick, 'U', '4', 0, 0, "N_U",
+      {"menu DC voltage from period", {"N_T"}, "N_U", 'U', '4', 0, 0, "N_U",
        "функция U=   диапазон 1000V"},
-      {"menu 2-wire keeps range", {&TForm1::N_ZClick, &TForm1::Bu_RightClick}, &TForm1::N_RClick, 'R',
+      {"menu 2-wire keeps range", {"N_Z", "Bu_Right"}, "N_R", 'R',
        '2', 0, 0, "N_R", "функция R   диапазон 20ком"},
-      {"menu 4-wire", {&TForm1::Bu_RodAddClick}, &TForm1::N_ZClick, 'Z', '1', 0, 0, "N_Z",
+      {"menu 4-wire", {"Bu_RodAdd"}, "N_Z", 'Z', '1', 0, 0, "N_Z",
        "функция Z   диапазон 2ком"},
-      {"menu frequency", {}, &TForm1::N_FClick, 'F', '0', 0, 1, "N_F", kCounterF},
-      {"menu period", {}, &TForm1::N_TClick, 'T', '0', 0, 1, "N_T", kCounterT},
-      {"menu DC voltage then key U keeps DC", {&TForm1::N_UClick}, &TForm1::Bu_UClick, 'U', '1', 0, 0,
+      {"menu frequency", {}, "N_F", 'F', '0', 0, 1, "N_F", kCounterF},
+      {"menu period", {}, "N_T", 'T', '0', 0, 1, "N_T", kCounterT},
+      {"menu DC voltage then key U keeps DC", {"N_U"}, "Bu_U", 'U', '1', 0, 0,
        "N_U", "функция U=   диапазон 2V"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Renew();
     Prepare(c.before);
-    (form.get()->*c.action)(nullptr);
+    Click(c.action);
     EXPECT_EQ(form->Rod, c.rod);
     EXPECT_EQ(form->Diap, c.diap);
     EXPECT_EQ(form->FlagPerem, c.perem);
@@ -133,12 +144,12 @@ TEST_F(PanelKeys, FunctionKeysAndMenuChooseFunctionRangeAndMarks) {
 }
 
 TEST_F(PanelKeys, CountersRefuseTheAcDcKeyAndEveryRangeStep) {
-  for (Handler counter : {&TForm1::ButtonFTClick, &TForm1::N_TClick}) {
+  for (Handler counter : {"ButtonFT", "N_T"}) {
     Prepare({counter});
     const std::string status = form->La_Stat->Caption();
-    for (Handler h : {&TForm1::Bu_RodAddClick, &TForm1::Bu_LeftClick, &TForm1::Bu_RightClick,
-                      &TForm1::N2Click, &TForm1::N3Click}) {
-      (form.get()->*h)(nullptr);
+    for (Handler h : {"Bu_RodAdd", "Bu_Left", "Bu_Right",
+                      "N2", "N3"}) {
+      Click(h);
       EXPECT_EQ(Pending(), "");
       EXPECT_TRUE(form->La_Data->Visible());
       EXPECT_EQ(form->FlagPerem, 0);
@@ -156,27 +167,27 @@ TEST_F(PanelKeys, RangeStepsStopAtEachFunctionsEnds) {
     char to;  // 0: refused
   };
   const std::vector<Case> cases = {
-      {&TForm1::Bu_UClick, '0', &TForm1::Bu_LeftClick, 0},
-      {&TForm1::Bu_UClick, '0', &TForm1::Bu_RightClick, '1'},
-      {&TForm1::Bu_UClick, '3', &TForm1::N2Click, '4'},
-      {&TForm1::Bu_UClick, '4', &TForm1::Bu_RightClick, 0},
-      {&TForm1::N_VClick, '4', &TForm1::N2Click, 0},
-      {&TForm1::N_VClick, '1', &TForm1::N3Click, '0'},
-      {&TForm1::N_RClick, '5', &TForm1::Bu_RightClick, '6'},
-      {&TForm1::N_RClick, '6', &TForm1::Bu_RightClick, 0},
-      {&TForm1::N_RClick, '0', &TForm1::N3Click, 0},
-      {&TForm1::N_ZClick, '3', &TForm1::Bu_RightClick, '4'},
-      {&TForm1::N_ZClick, '4', &TForm1::Bu_RightClick, 0},
-      {&TForm1::N_ZClick, '1', &TForm1::Bu_LeftClick, '0'},
-      {&TForm1::N_IClick, '1', &TForm1::Bu_RightClick, 0},
-      {&TForm1::N_JClick, '1', &TForm1::Bu_LeftClick, 0},
+      {"Bu_U", '0', "Bu_Left", 0},
+      {"Bu_U", '0', "Bu_Right", '1'},
+      {"Bu_U", '3', "N2", '4'},
+      {"Bu_U", '4', "Bu_Right", 0},
+      {"N_V", '4', "N2", 0},
+      {"N_V", '1', "N3", '0'},
+      {"N_R", '5', "Bu_Right", '6'},
+      {"N_R", '6', "Bu_Right", 0},
+      {"N_R", '0', "N3", 0},
+      {"N_Z", '3', "Bu_Right", '4'},
+      {"N_Z", '4', "Bu_Right", 0},
+      {"N_Z", '1', "Bu_Left", '0'},
+      {"N_I", '1', "Bu_Right", 0},
+      {"N_J", '1', "Bu_Left", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << static_cast<char>(c.from) << " -> " << (c.to ? c.to : '-'));
     Prepare({c.function});
     form->Diap = c.from;
     form->La_Stat->SetCaption("unchanged");
-    (form.get()->*c.step)(nullptr);
+    Click(c.step);
     if (c.to == 0) {
       EXPECT_EQ(form->Diap, c.from);
       EXPECT_EQ(Pending(), "");
@@ -191,7 +202,7 @@ TEST_F(PanelKeys, RangeStepsStopAtEachFunctionsEnds) {
     }
   }
   // Auto-ranging does not stop the keys.
-  Prepare({&TForm1::N_UClick, &TForm1::Bu_UpClick});
+  Prepare({"N_U", "Bu_Up"});
   form->Bu_RightClick(nullptr);
   EXPECT_EQ(form->Diap, '2');
   EXPECT_EQ(form->La_Stat->Caption(), std::string("функция U=   АВП") + kTail);
@@ -208,15 +219,15 @@ TEST_F(PanelKeys, TogglesFlipTheirMarkSettingAndCommand) {
     bool refreshesStatus;
   };
   const std::vector<Case> cases = {
-      {"AVP key", &TForm1::Bu_UpClick, &TForm1::N_A, &TForm1::AVP, '1', '0', 'A', true},
-      {"AVP menu", &TForm1::N_AClick, &TForm1::N_A, &TForm1::AVP, '1', '0', 'A', true},
-      {">0< key", &TForm1::Bu_Kor0Click, &TForm1::N_Q, &TForm1::KorVnesh, '1', '0', 'Q', true},
-      {"external zero menu", &TForm1::N_QClick, &TForm1::N_Q, &TForm1::KorVnesh, '1', '0', 'Q', true},
-      {"periodic zero", &TForm1::N_NClick, &TForm1::N_N, &TForm1::KorPer, '1', '0', 'N', true},
-      {"filter", &TForm1::N_WClick, &TForm1::N_W, &TForm1::Filtr, '1', '0', 'W', true},
-      {"backlight", &TForm1::N_LClick, &TForm1::N_L, &TForm1::Podsvetka, '0', '1', 'L', false},
-      {"sound", &TForm1::N_SClick, &TForm1::N_S, &TForm1::Zvuk, '0', '1', 'S', false},
-      {"auto-calibration", &TForm1::N_KClick, &TForm1::N_K, nullptr, '0', '0', 'K', true},
+      {"AVP key", "Bu_Up", &TForm1::N_A, &TForm1::AVP, '1', '0', 'A', true},
+      {"AVP menu", "N_A", &TForm1::N_A, &TForm1::AVP, '1', '0', 'A', true},
+      {">0< key", "Bu_Kor0", &TForm1::N_Q, &TForm1::KorVnesh, '1', '0', 'Q', true},
+      {"external zero menu", "N_Q", &TForm1::N_Q, &TForm1::KorVnesh, '1', '0', 'Q', true},
+      {"periodic zero", "N_N", &TForm1::N_N, &TForm1::KorPer, '1', '0', 'N', true},
+      {"filter", "N_W", &TForm1::N_W, &TForm1::Filtr, '1', '0', 'W', true},
+      {"backlight", "N_L", &TForm1::N_L, &TForm1::Podsvetka, '0', '1', 'L', false},
+      {"sound", "N_S", &TForm1::N_S, &TForm1::Zvuk, '0', '1', 'S', false},
+      {"auto-calibration", "N_K", &TForm1::N_K, nullptr, '0', '0', 'K', true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -227,7 +238,7 @@ TEST_F(PanelKeys, TogglesFlipTheirMarkSettingAndCommand) {
       const char expected = click == 0 ? c.first : c.second;
       Quiet();
       form->La_Stat->SetCaption("unchanged");
-      (form.get()->*c.action)(nullptr);
+      Click(c.action);
       if (c.setting != nullptr) {
         EXPECT_EQ(form.get()->*c.setting, expected);
       }
@@ -244,17 +255,17 @@ TEST_F(PanelKeys, ZeroCorrectionOnlyForDcAndResistance) {
     Handler function;
     bool acts;
   };
-  const std::vector<Case> cases = {{&TForm1::N_UClick, true},  {&TForm1::N_IClick, true},
-                                   {&TForm1::N_RClick, true},  {&TForm1::N_ZClick, true},
-                                   {&TForm1::N_VClick, false}, {&TForm1::N_JClick, false},
-                                   {&TForm1::N_FClick, false}, {&TForm1::N_TClick, false}};
+  const std::vector<Case> cases = {{"N_U", true},  {"N_I", true},
+                                   {"N_R", true},  {"N_Z", true},
+                                   {"N_V", false}, {"N_J", false},
+                                   {"N_F", false}, {"N_T", false}};
   for (const Case& c : cases) {
     Prepare({c.function});
-    for (Handler h : {&TForm1::Bu_Kor0Click, &TForm1::N_QClick}) {
+    for (Handler h : {"Bu_Kor0", "N_Q"}) {
       form->N_Q->SetChecked(false);
       form->KorVnesh = '0';
       Quiet();
-      (form.get()->*h)(nullptr);
+      Click(h);
       SCOPED_TRACE(static_cast<char>(form->Rod));
       EXPECT_EQ(form->N_Q->Checked(), c.acts);
       EXPECT_EQ(form->KorVnesh, c.acts ? '1' : '0');
@@ -271,14 +282,14 @@ TEST_F(PanelKeys, ResolutionTriggerAndTheirMarks) {
   };
   // The key steps 2 -> 0 -> 1 -> 2; the items set their own value.
   const std::vector<Case> cases = {
-      {&TForm1::Bu_RazreshClick, '0', "N_H0"}, {&TForm1::Bu_RazreshClick, '1', "N_H1"},
-      {&TForm1::Bu_RazreshClick, '2', "N_H2"}, {&TForm1::N_H1Click, '1', "N_H1"},
-      {&TForm1::N_H0Click, '0', "N_H0"},       {&TForm1::N_H2Click, '2', "N_H2"},
+      {"Bu_Razresh", '0', "N_H0"}, {"Bu_Razresh", '1', "N_H1"},
+      {"Bu_Razresh", '2', "N_H2"}, {"N_H1", '1', "N_H1"},
+      {"N_H0", '0', "N_H0"},       {"N_H2", '2', "N_H2"},
   };
   for (const Case& c : cases) {
     Quiet();
     form->La_Stat->SetCaption("unchanged");
-    (form.get()->*c.action)(nullptr);
+    Click(c.action);
     SCOPED_TRACE(c.checked);
     EXPECT_EQ(form->Razresh, c.razresh);
     for (framework::TMenuItem* item : {form->N_H0, form->N_H1, form->N_H2})

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,12 +61,90 @@ class FakeCom1 {
   FakeCom1() : device_(platform::FakeSerialDevice::Register(1)) {}
   ~FakeCom1() { platform::FakeSerialDevice::Unregister(1); }
   platform::FakeSerialDevice* operator->() { return device_.get(); }
+  const std::shared_ptr<platform::FakeSerialDevice>& Device() const { return device_; }
 
  private:
   std::shared_ptr<platform::FakeSerialDevice> device_;
 };
 
 using ::test::ExceptionRecorder;
+
+// An instrument scripted on a fake device, on its own thread: it answers
+// every character the panel writes with the same character, `answerDelay`
+// after it saw it, and streams a measurement line ("\n+1.23456 V U1")
+// every `lineInterval` (never, when zero), until it is silenced. For each
+// answer it records how many characters the panel had written by the time
+// the answer left: a panel that paces its sending has written exactly the
+// character being answered.
+class ScriptedPeer {
+ public:
+  // Whether the panel's written text, up to and including the character
+  // about to be answered, silences the peer (it is then not answered).
+  using SilenceRule = std::function<bool(const std::string& written)>;
+
+  ScriptedPeer(std::shared_ptr<platform::FakeSerialDevice> device, Clock::duration answerDelay,
+               Clock::duration lineInterval)
+      : device_(std::move(device)), answerDelay_(answerDelay), lineInterval_(lineInterval),
+        thread_([this] { Run(); }) {}
+  ~ScriptedPeer() {
+    stop_ = true;
+    thread_.join();
+  }
+
+  void SetSilent(bool silent) {
+    std::lock_guard lock(mutex_);
+    silent_ = silent;
+    rule_ = nullptr;
+  }
+  void SilenceWhen(SilenceRule rule) {
+    std::lock_guard lock(mutex_);
+    rule_ = std::move(rule);
+  }
+  // (index of the character answered, characters written when answered)
+  std::vector<std::pair<std::size_t, std::size_t>> Answers() const {
+    std::lock_guard lock(mutex_);
+    return answers_;
+  }
+
+ private:
+  bool SilentFor(const std::string& written) {
+    std::lock_guard lock(mutex_);
+    if (!silent_ && rule_ && rule_(written)) silent_ = true;
+    return silent_;
+  }
+  void Run() {
+    std::size_t seen = 0;
+    auto nextLine = Clock::now() + lineInterval_;
+    while (!stop_) {
+      const std::string written = device_->Written();
+      for (; seen < written.size() && !stop_; ++seen) {
+        if (SilentFor(written.substr(0, seen + 1))) continue;
+        std::this_thread::sleep_for(answerDelay_);
+        const std::size_t now = device_->Written().size();
+        {
+          std::lock_guard lock(mutex_);
+          answers_.emplace_back(seen, now);
+        }
+        device_->InjectReceived(std::string(1, written[seen]));
+      }
+      if (lineInterval_ > Clock::duration::zero() && Clock::now() >= nextLine) {
+        nextLine += lineInterval_;
+        if (!SilentFor(written)) device_->InjectReceived("\n+1.23456 V U1");
+      }
+      std::this_thread::sleep_for(1ms);
+    }
+  }
+
+  std::shared_ptr<platform::FakeSerialDevice> device_;
+  const Clock::duration answerDelay_;
+  const Clock::duration lineInterval_;
+  mutable std::mutex mutex_;  // guards silent_, rule_, answers_
+  bool silent_ = false;
+  SilenceRule rule_;
+  std::vector<std::pair<std::size_t, std::size_t>> answers_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
 
 // Records when the display step ran, then runs it.
 class DisplayWatch {

@@ -108,6 +108,7 @@ TEST_F(ServicePanel, GoButtonsSendCodesAndCountThem) {
 }
 
 TEST_F(ServicePanel, InitAsksForTheTriggerCommand) {
+  form->FlagLinkUp = 1;
   form->Ti_CMD->SetEnabled(false);
   Click("Button14");
   EXPECT_EQ(form->La_Stat->Caption(), app::kStatusSetup);

@@ -23,6 +23,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMaxReceivedLog = 1 << 20;
+constexpr std::size_t kMaxSentLines = 100000;
 // About four seconds of a 9600-baud line: more than any client that reads
 // at all lets pile up, little enough that a pty with no one on it stays
 // bounded.
@@ -50,6 +51,10 @@ class Simulator::Engine {
   std::string Received() const {
     std::lock_guard lock(mutex_);
     return received_;
+  }
+  std::vector<std::string> SentLines() const {
+    std::lock_guard lock(mutex_);
+    return sentLines_;
   }
   CounterSet Counters() const;
   InstrumentState State() const {
@@ -83,13 +88,15 @@ class Simulator::Engine {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> log_{nullptr, &std::fclose};
   std::atomic<bool> stopping_{false};
 
-  // Guards instrument_, counters_, received_, silent_ and silenceSet_.
+  // Guards instrument_, counters_, received_, sentLines_, silent_ and
+  // silenceSet_.
   // Writer: the I/O thread (and SetSilent for the silence flags); readers:
   // any thread through the getters. Never held across poll or a callback.
   mutable std::mutex mutex_;
   Instrument instrument_;
   CounterSet counters_;
   std::string received_;
+  std::vector<std::string> sentLines_;
   bool silent_ = false;
   bool silenceSet_ = false;  // SetSilent has overridden the schedule
 
@@ -288,6 +295,7 @@ std::string Simulator::Engine::MakeLineText() {
     text.resize(std::uniform_int_distribution<std::size_t>(1, 6)(faultRng_));
     ++counters_.cutLines;
   }
+  if (sentLines_.size() < kMaxSentLines) sentLines_.push_back(text);
   if (Chance(options_.garbageRate)) {
     std::uniform_int_distribution<int> byte(0, 255);
     std::string burst(std::uniform_int_distribution<std::size_t>(1, 8)(faultRng_), '?');
@@ -352,6 +360,7 @@ Simulator::Simulator(Options options) : engine_(std::make_unique<Engine>(std::mo
 Simulator::~Simulator() = default;
 
 std::string Simulator::Received() const { return engine_->Received(); }
+std::vector<std::string> Simulator::SentLines() const { return engine_->SentLines(); }
 CounterSet Simulator::Counters() const { return engine_->Counters(); }
 InstrumentState Simulator::State() const { return engine_->State(); }
 void Simulator::SetSilent(bool silent) { engine_->SetSilent(silent); }

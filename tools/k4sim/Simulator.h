@@ -51,6 +51,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tools/k4sim/Instrument.h"
 
@@ -122,6 +123,9 @@ class Simulator {
 
   // Every byte received so far (at most the first 1 MiB).
   std::string Received() const;
+  // The measurement lines' texts sent so far, without their LF, in order
+  // (the first 100000; garbage bytes put in afterwards are not in them).
+  std::vector<std::string> SentLines() const;
   CounterSet Counters() const;
   InstrumentState State() const;
 

@@ -1,0 +1,114 @@
+// What the recorder keeps of the readings the panel shows: the trend of
+// every function and unit (for the chart), the statistics since the last
+// clear, and, while recording, the CSV file.
+//
+// Add takes each reading once, as the display showed it. It parses the
+// text, counts it, appends it to the trend of its function and unit and,
+// while recording, queues its row for the writer thread; it never waits
+// for the disk. A change of function, range or resolution starts a new
+// segment (the CSV's segment column); a reading of another unit starts or
+// continues the trend of that unit, never the one of the previous unit.
+//
+// A recording that fails (see CsvWriter) stops itself: Recording() turns
+// false at the next Add or Poll, and TakeFailure hands the message over
+// once. What was written stays in the file.
+//
+// Thread safety: the owner's thread only (the window's thread, or the
+// headless loop); the writer runs on its own thread behind CsvWriter.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "record/CsvRow.h"
+#include "record/CsvWriter.h"
+#include "record/Decimate.h"
+#include "record/Reading.h"
+#include "record/Statistics.h"
+
+namespace record {
+
+// The readings of one function and unit, times in seconds since the Unix
+// epoch; overloads and unreadable readings are not points.
+struct Trend {
+  char function = 'U';
+  std::string unit;
+  std::vector<Point> points;
+};
+
+class Session {
+ public:
+  Session() = default;
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  using WallClock = std::chrono::system_clock;
+  using SteadyClock = std::chrono::steady_clock;
+
+  // One reading as the display showed it (UTF-8), taken at the setting.
+  // Returns the parsed reading.
+  Reading Add(const std::string& text, const Setting& setting, WallClock::time_point wall,
+              SteadyClock::time_point steady);
+  Reading Add(const std::string& text, const Setting& setting) {
+    return Add(text, setting, WallClock::now(), SteadyClock::now());
+  }
+
+  // Starts writing to `path` ("-": standard output) with the header line;
+  // false and `error` set when the file cannot be opened. A recording
+  // already running is stopped first.
+  bool StartRecording(const std::string& path, std::string& error);
+  // Stops taking rows; the writer thread writes what is queued and closes
+  // the file without the caller waiting for the disk (Poll collects it).
+  void StopRecording();
+  // Waits until every stopped recording's file is closed (the end of the
+  // program; the destructor does it too).
+  void FinishWriting();
+  bool Recording() const { return writer_ != nullptr; }
+  const std::string& RecordingPath() const { return recordingPath_; }
+  std::uint64_t RowsQueued() const { return rowsQueued_; }
+  // Notices a failed writer (stops the recording) and collects stopped
+  // writers that are done; the window calls it from a timer so that a
+  // failure shows even when no readings come.
+  void Poll();
+  // Rows of stopped recordings still waiting for the disk.
+  bool Writing() const;
+  // The failure message of the last stopped recording, once.
+  std::optional<std::string> TakeFailure();
+
+  void ClearStatistics() { statistics_.Clear(); }
+  const Statistics& Stats() const { return statistics_; }
+  // Trends stay where they are as others are added (a view may keep a
+  // pointer to one for the session's life).
+  const std::deque<Trend>& Trends() const { return trends_; }
+  // The trend of the last reading's function and unit, or null.
+  const Trend* CurrentTrend() const;
+  // The total number of readings taken.
+  std::uint64_t Readings() const { return readings_; }
+  const std::optional<Setting>& LastSetting() const { return lastSetting_; }
+  // Adds a point directly to a trend (for loading and benchmarks).
+  Trend& TrendOf(char function, const std::string& unit);
+
+ private:
+  Statistics statistics_;
+  std::deque<Trend> trends_;
+  std::size_t currentTrend_ = 0;
+  bool hasCurrent_ = false;
+  std::uint64_t readings_ = 0;
+  std::optional<Setting> lastSetting_;
+  std::uint64_t segment_ = 0;
+  std::unique_ptr<CsvWriter> writer_;
+  std::vector<std::unique_ptr<CsvWriter>> closing_;  // stopped, still writing
+  std::string recordingPath_;
+  SteadyClock::time_point recordingStart_;
+  bool startPending_ = false;  // elapsed time counts from the first row
+  std::uint64_t rowsQueued_ = 0;
+  std::optional<std::string> failure_;
+};
+
+}  // namespace record

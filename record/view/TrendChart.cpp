@@ -1,0 +1,208 @@
+#include "record/view/TrendChart.h"
+
+#include <QDateTime>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QWheelEvent>
+#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <algorithm>
+#include <cmath>
+
+namespace record {
+namespace {
+
+QDateTime AtSeconds(double seconds) {
+  return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(seconds * 1000.0)));
+}
+
+// A window that has collapsed to one value gets some room around it, so
+// that a flat trend shows as a line in the middle, not on an edge.
+void Widen(double& low, double& high, double least) {
+  if (high - low >= least) return;
+  const double middle = (low + high) / 2;
+  low = middle - least / 2;
+  high = middle + least / 2;
+}
+
+}  // namespace
+
+TrendChart::TrendChart(QWidget* parent) : QChartView(parent) {
+  auto* chart = new QChart();  // the view takes it over
+  chart->legend()->hide();
+  chart->setMargins(QMargins(4, 4, 4, 4));
+  series_ = new QLineSeries(chart);
+  chart->addSeries(series_);
+  timeAxis_ = new QDateTimeAxis(chart);
+  timeAxis_->setFormat(QStringLiteral("HH:mm:ss"));
+  timeAxis_->setTickCount(6);
+  valueAxis_ = new QValueAxis(chart);
+  valueAxis_->setLabelFormat(QStringLiteral("%.6g"));
+  chart->addAxis(timeAxis_, Qt::AlignBottom);
+  chart->addAxis(valueAxis_, Qt::AlignLeft);
+  series_->attachAxis(timeAxis_);
+  series_->attachAxis(valueAxis_);
+  setChart(chart);
+  setRenderHint(QPainter::Antialiasing, false);
+  setRubberBand(QChartView::NoRubberBand);
+}
+
+void TrendChart::SetTrend(const Trend* trend) {
+  trend_ = trend;
+  autoscale_ = true;
+  Redraw();
+}
+
+void TrendChart::DataChanged() {
+  if (!paused_) Redraw();
+}
+
+void TrendChart::SetPaused(bool paused) {
+  paused_ = paused;
+  if (!paused_) Redraw();
+}
+
+void TrendChart::SetAutoscale(bool autoscale) {
+  if (autoscale_ == autoscale) return;
+  autoscale_ = autoscale;
+  if (OnAutoscaleChanged) OnAutoscaleChanged(autoscale_);
+  Redraw();
+}
+
+void TrendChart::LeaveAutoscale() {
+  if (!autoscale_) return;
+  autoscale_ = false;
+  if (OnAutoscaleChanged) OnAutoscaleChanged(false);
+}
+
+void TrendChart::FitTime() {
+  const std::vector<Point>& points = trend_->points;
+  from_ = points.front().t;
+  to_ = points.back().t;
+  Widen(from_, to_, 1.0);
+}
+
+void TrendChart::FitValues() {
+  bool any = false;
+  double low = 0.0;
+  double high = 0.0;
+  for (const Point& p : decimated_) {
+    if (p.t < from_ || p.t > to_) continue;
+    low = any ? std::min(low, p.v) : p.v;
+    high = any ? std::max(high, p.v) : p.v;
+    any = true;
+  }
+  if (!any) return;
+  const double margin = (high - low) * 0.05;
+  low_ = low - margin;
+  high_ = high + margin;
+  Widen(low_, high_, std::max(std::fabs(high_) * 1e-6, 1e-12));
+}
+
+void TrendChart::Redraw() {
+  if (trend_ == nullptr || trend_->points.empty()) {
+    decimated_.clear();
+    series_->clear();
+    return;
+  }
+  if (autoscale_) FitTime();
+  const auto columns = static_cast<std::size_t>(std::max(100.0, chart()->plotArea().width()));
+  Decimate(trend_->points, from_, to_, columns, decimated_);
+  if (autoscale_) FitValues();
+  QList<QPointF> points;
+  points.reserve(static_cast<qsizetype>(decimated_.size()));
+  for (const Point& p : decimated_) points.append(QPointF(p.t * 1000.0, p.v));
+  series_->replace(points);
+  ApplyAxes();
+}
+
+void TrendChart::ApplyAxes() {
+  timeAxis_->setRange(AtSeconds(from_), AtSeconds(to_));
+  timeAxis_->setFormat(to_ - from_ > 2 * 86400.0 ? QStringLiteral("dd.MM HH:mm")
+                                                 : QStringLiteral("HH:mm:ss"));
+  valueAxis_->setRange(low_, high_);
+  if (trend_ != nullptr) {
+    const std::string_view name = FunctionName(trend_->function);
+    chart()->setTitle(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) +
+                      QStringLiteral(", ") + QString::fromStdString(trend_->unit));
+  }
+}
+
+bool TrendChart::SavePng(const QString& path) { return grab().save(path, "PNG"); }
+
+void TrendChart::ZoomTime(double factor, double at) {
+  LeaveAutoscale();
+  const double pivot = from_ + (to_ - from_) * std::clamp(at, 0.0, 1.0);
+  from_ = pivot - (pivot - from_) * factor;
+  to_ = pivot + (to_ - pivot) * factor;
+  Widen(from_, to_, 0.01);
+  Redraw();
+}
+
+void TrendChart::PanTime(double fraction) {
+  LeaveAutoscale();
+  const double shift = (to_ - from_) * fraction;
+  from_ += shift;
+  to_ += shift;
+  Redraw();
+}
+
+void TrendChart::wheelEvent(QWheelEvent* event) {
+  const QRectF area = chart()->plotArea();
+  const double factor = event->angleDelta().y() > 0 ? 0.8 : 1.25;
+  if (event->modifiers() & Qt::ControlModifier) {
+    LeaveAutoscale();
+    const double at = (area.bottom() - event->position().y()) / std::max(1.0, area.height());
+    const double pivot = low_ + (high_ - low_) * std::clamp(at, 0.0, 1.0);
+    low_ = pivot - (pivot - low_) * factor;
+    high_ = pivot + (high_ - pivot) * factor;
+    Redraw();
+  } else {
+    ZoomTime(factor, (event->position().x() - area.left()) / std::max(1.0, area.width()));
+  }
+  event->accept();
+}
+
+void TrendChart::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return QChartView::mousePressEvent(event);
+  dragging_ = true;
+  dragStart_ = event->position();
+  dragFrom_ = from_;
+  dragTo_ = to_;
+  dragLow_ = low_;
+  dragHigh_ = high_;
+  event->accept();
+}
+
+void TrendChart::mouseMoveEvent(QMouseEvent* event) {
+  if (!dragging_) return QChartView::mouseMoveEvent(event);
+  LeaveAutoscale();
+  const QRectF area = chart()->plotArea();
+  const QPointF moved = event->position() - dragStart_;
+  const double dt = -moved.x() / std::max(1.0, area.width()) * (dragTo_ - dragFrom_);
+  const double dv = moved.y() / std::max(1.0, area.height()) * (dragHigh_ - dragLow_);
+  from_ = dragFrom_ + dt;
+  to_ = dragTo_ + dt;
+  low_ = dragLow_ + dv;
+  high_ = dragHigh_ + dv;
+  Redraw();
+  event->accept();
+}
+
+void TrendChart::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) dragging_ = false;
+  QChartView::mouseReleaseEvent(event);
+}
+
+void TrendChart::mouseDoubleClickEvent(QMouseEvent* event) {
+  SetAutoscale(true);
+  event->accept();
+}
+
+void TrendChart::resizeEvent(QResizeEvent* event) {
+  QChartView::resizeEvent(event);
+  Redraw();
+}
+
+}  // namespace record

@@ -1,0 +1,104 @@
+// The recorder beside the panel: its menu after "Интерфейс" leaves the
+// window as stored, readings the display shows reach it with their
+// settings, and a recording that cannot be written stops with a message
+// while the panel goes on measuring.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <fstream>
+
+#include "PanelTestUtil.h"
+#include "app/Recording.h"
+#include "app/Unit1.h"
+#include "framework/Menus.h"
+#include "record/view/RecorderWindow.h"
+
+namespace {
+
+using namespace tesmar::test;
+using app::TForm1;
+
+TEST(Recorder, MenuComesLastAndTheWindowKeepsItsSize) {
+  FakeCom1 device;
+  auto form = framework::NewObject<TForm1>();
+  form->Ti_Diag->SetEnabled(false);
+  framework::TMainMenu* menu = form->Menu();
+  ASSERT_NE(menu, nullptr);
+  const int before = menu->Items().Count();
+  app::TRecorder recorder(*form);
+  ASSERT_EQ(menu->Items().Count(), before + 1);
+  EXPECT_EQ(menu->Items().Items(before - 1)->Caption(), "Интерфейс");
+  framework::TMenuItem* record = menu->Items().Items(before);
+  EXPECT_EQ(record->Caption(), "Запись");
+  ASSERT_EQ(record->Count(), 4);
+  EXPECT_TRUE(recorder.N_RecordStart->Enabled());
+  EXPECT_FALSE(recorder.N_RecordStop->Enabled());
+  const auto out = DosDevices().parent_path() / "recorder-window.png";
+  ASSERT_TRUE(form->SaveImage(out.string()));
+  QImage image(QString::fromStdString(out.string()));
+  EXPECT_EQ(image.width(), 618);
+  EXPECT_EQ(image.height(), 272 + 19);
+  EXPECT_EQ(form->Width(), 626);
+  EXPECT_EQ(form->Height(), 318);
+}
+
+TEST(Recorder, ReadingsArriveWithTheirSettingsAndARecordingKeepsThem) {
+  auto sim = StartSimulator();
+  auto form = framework::NewObject<TForm1>();
+  app::TRecorder recorder(*form);
+  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().Readings() >= 1; }, 8000ms));
+  const auto file = DosDevices().parent_path() / "gui.csv";
+  ASSERT_TRUE(recorder.StartRecording(file.string()));
+  EXPECT_TRUE(recorder.N_RecordStop->Enabled());
+  form->N_R->Click();
+  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().Readings() >= 3; }, 8000ms));
+  recorder.N_RecordStop->Click();
+  EXPECT_FALSE(recorder.Session().Recording());
+  recorder.Session().FinishWriting();
+  std::ifstream in(file);
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(in, line);) rows.push_back(line);
+  ASSERT_GE(rows.size(), 3u);
+  // Every row after the change is of the resistance function, in ohms,
+  // never a volt reading under the new function.
+  for (std::size_t i = 1; i < rows.size(); ++i)
+    EXPECT_NE(rows[i].find(",Ω,R,1,2,"), std::string::npos) << rows[i];
+  const record::Summary* ohms = recorder.Session().Stats().Find('R', "Ω");
+  ASSERT_NE(ohms, nullptr);
+  EXPECT_EQ(ohms->count, rows.size() - 1);
+  EXPECT_EQ(recorder.Session().Stats().Find('U', "V")->count, 1u);
+}
+
+TEST(Recorder, AFailedDiskStopsTheRecordingNotThePanel) {
+  auto sim = StartSimulator();
+  auto form = framework::NewObject<TForm1>();
+  app::TRecorder recorder(*form);
+  ASSERT_TRUE(recorder.StartRecording("/dev/full"));
+  ASSERT_TRUE(PumpUntil([&] { return !recorder.Session().Recording(); }, 8000ms));
+  ASSERT_TRUE(PumpUntil([&] { return !recorder.Window().LastMessage().empty(); }, 3000ms));
+  EXPECT_NE(recorder.Window().LastMessage().find("/dev/full"), std::string::npos);
+  const auto taken = recorder.Session().Readings();
+  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().Readings() >= taken + 2; }, 8000ms))
+      << "the panel stopped measuring";
+  EXPECT_TRUE(recorder.N_RecordStart->Enabled());
+
+  EXPECT_FALSE(recorder.StartRecording((DosDevices() / "no" / "such" / "r.csv").string()));
+  EXPECT_NE(recorder.Window().LastMessage().find("no/such/r.csv"), std::string::npos);
+}
+
+TEST(StartPort, OpensTheChosenPortAndMarksIt) {
+  auto sim = StartSimulator();  // COM1, which must stay untouched
+  platform::FakeSerialDevice::Register(2);
+  TForm1::StartPort = 2;
+  auto form = framework::NewObject<TForm1>();
+  TForm1::StartPort = 0;
+  EXPECT_EQ(form->SioComPort1->ComNumber(), 2);
+  EXPECT_TRUE(form->SioComPort1->Open());
+  EXPECT_TRUE(form->Com21->Checked());
+  EXPECT_FALSE(form->Com11->Checked());
+  form.reset();
+  platform::FakeSerialDevice::Unregister(2);
+  EXPECT_EQ(sim->Counters().received, 0u);
+}
+
+}  // namespace
