@@ -115,7 +115,10 @@ class TComThread final : public TSioDispatcherThread {
   platform::DWORD EventBits = 0;  // written by the device on completion
 };
 
-// Runs the trigger passes after each event and every 50 ms.
+// Runs the event and timer passes after each event; every DispatchWakeMs
+// without one, the timer pass only (and the event pass too while the device
+// held characters when last asked); at once again while the last fill step
+// left characters in the device that the ring now has room for.
 class TDispThread final : public TSioDispatcherThread {
  public:
   using TSioDispatcherThread::TSioDispatcherThread;
