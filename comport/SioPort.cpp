@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <mutex>
 
+#include "comport/SioPortSelect.h"
 #include "errors/SioCodes.h"
 #include "errors/SioExcept.h"
-#include "framework/Application.h"
+#include "framework/ExceptionSink.h"
 #include "framework/Properties.h"
 #include "framework/SysUtils.h"
 #include "platform/com_names.h"
@@ -159,7 +160,7 @@ void TSioCustomComPort::Loaded() {
     OpenPort();
   } catch (...) {
     open_ = false;
-    framework::Application->HandleException(this);
+    framework::HandleException(this);
   }
 }
 
@@ -171,9 +172,10 @@ void TSioCustomComPort::Constructed() {
 }
 
 void TSioCustomComPort::ValidatePort() {
-  // The port selection dialog is not part of this program yet: with no
-  // number there is nothing to offer, so both cases end the same way.
-  if (comNumber_ == 0) throw errors::ENoPortSelected::Create(errors::ecNoPortSelected);
+  if (comNumber_ != 0) return;
+  const int number = SelectPort();
+  if (number <= 0) throw errors::ENoPortSelected::Create(errors::ecNoPortSelected);
+  SetComNumber(static_cast<Word>(number));
 }
 
 void TSioCustomComPort::OpenPort() {
@@ -339,7 +341,7 @@ LRESULT TSioCustomComPort::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     FireTrigger(static_cast<Word>(msg), static_cast<Word>(wParam), data);
     if (msg == MsgFinishClose) HandleFinishClose(lParam);
   } catch (...) {
-    if (GetCurrentThreadId() == GetMainThreadId()) framework::Application->HandleException(this);
+    if (GetCurrentThreadId() == GetMainThreadId()) framework::HandleException(this);
   }
   --delivering_;
   return 0;

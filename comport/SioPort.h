@@ -18,8 +18,9 @@
 //     read. If that open fails, Open reads False and the exception goes to
 //     the application's exception handling (a message box, unless the
 //     application installed its own handler); loading goes on.
-//   - Open := True on a closed port opens it: ComNumber 0 raises
-//     ENoPortSelected; a missing device EBadId; a device held by another
+//   - Open := True on a closed port opens it: ComNumber 0 asks the port
+//     selector (SioPortSelect.h) for a number and raises ENoPortSelected
+//     when it gives none; a missing device EBadId; a device held by another
 //     program EAlreadyOpen; other failures the class of their code
 //     (errors/SioExcept.h). After a failure Open reads False and nothing
 //     stays open.

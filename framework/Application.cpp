@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "framework/ExceptionSink.h"
 #include "framework/QtBridge.h"
 #include "platform/messages.h"
 #include "platform/thread.h"
@@ -93,9 +94,14 @@ const TClassInfo& TApplication::StaticClassInfo() {
   return info;
 }
 
-TApplication::TApplication() = default;
+TApplication::TApplication() {
+  SetExceptionSink([this](TObject* sender) { HandleException(sender); });
+}
 
-TApplication::~TApplication() { Shutdown(); }
+TApplication::~TApplication() {
+  SetExceptionSink({});
+  Shutdown();
+}
 
 void TApplication::Initialize() {
   if (initialized_) return;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/QtBridge.h"
+#include "framework/view/StandardClasses.h"
 
 namespace framework {
 
@@ -32,6 +33,7 @@ const TClassInfo& TControl::StaticClassInfo() {
 
 TControl::TControl()
     : defaultColor_(clBtnFace), color_(clBtnFace), view_(std::make_unique<detail::ViewRef>()) {
+  detail::RegisterStandardClasses();
   font_.OnChange = [this] {
     if (!fromParent_) parentFont_ = false;
     FontChanged();

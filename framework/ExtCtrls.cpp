@@ -6,6 +6,7 @@
 
 #include "framework/Application.h"
 #include "framework/QtBridge.h"
+#include "framework/view/StandardClasses.h"
 
 namespace framework {
 
@@ -173,7 +174,7 @@ const TClassInfo& TTimer::StaticClassInfo() {
   return info;
 }
 
-TTimer::TTimer() = default;
+TTimer::TTimer() { detail::RegisterStandardClasses(); }
 
 TTimer::~TTimer() = default;
 

@@ -20,9 +20,14 @@
 //   Thread.h       TThread.
 //   Exception.h    Exception, EConvertError.
 //
+//   ExceptionSink.h HandleException: where exceptions no caller takes go.
+//
 // Everything runs on the window's (main) thread unless a header says
-// otherwise. Qt appears only inside framework/: the headers name its
-// classes but include none of them.
+// otherwise. Classes, Properties, Layout, Graphics, SysUtils, Thread,
+// Exception and ExceptionSink are the core (tesmar_framework), plain C++
+// that names no Qt type; the rest is the view library
+// (tesmar_framework_view), the only one that includes and links Qt. Its
+// headers name Qt classes but include none of them.
 #pragma once
 
 #include "framework/Application.h"

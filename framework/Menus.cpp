@@ -8,6 +8,7 @@
 
 #include "framework/Application.h"
 #include "framework/QtBridge.h"
+#include "framework/view/StandardClasses.h"
 
 namespace framework {
 
@@ -161,6 +162,7 @@ const TClassInfo& TMainMenu::StaticClassInfo() {
 TMainMenu::TMainMenu()
     : items_(std::make_unique<TMenuItem>()), bar_(std::make_unique<detail::MenuBarRef>()) {
   items_->menu_ = this;
+  detail::RegisterStandardClasses();
 }
 
 TMainMenu::~TMainMenu() {

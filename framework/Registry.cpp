@@ -1,12 +1,9 @@
-// The class registry, with the framework's own classes registered first.
+// The class registry. The view library registers its standard controls
+// (framework/view/StandardClasses.h) before any of them can be read.
 #include <map>
 #include <mutex>
 
-#include "framework/ExtCtrls.h"
-#include "framework/Forms.h"
-#include "framework/Menus.h"
 #include "framework/Properties.h"
-#include "framework/StdCtrls.h"
 
 namespace framework {
 
@@ -25,15 +22,6 @@ void AddLocked(Registry& registry, const TClassInfo& info) {
 
 Registry& TheRegistry() {
   static Registry registry;
-  static std::once_flag standard;
-  std::call_once(standard, [] {
-    std::lock_guard lock(registry.mutex);
-    for (const TClassInfo* info :
-         {&TLabel::StaticClassInfo(), &TButton::StaticClassInfo(), &TEdit::StaticClassInfo(),
-          &TComboBox::StaticClassInfo(), &TPanel::StaticClassInfo(), &TBevel::StaticClassInfo(),
-          &TTimer::StaticClassInfo(), &TMainMenu::StaticClassInfo(), &TMenuItem::StaticClassInfo()})
-      AddLocked(registry, *info);
-  });
   return registry;
 }
 

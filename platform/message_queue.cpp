@@ -180,7 +180,8 @@ bool HandleOneSentMessage(MessageQueue& queue) {
     message->NotifyLocked();
   }
   // With the sender gone the exception must not vanish, so it leaves
-  // through the owner's retrieving call.
+  // through the owner's retrieving call (it was moved only for a sender).
+  // NOLINTNEXTLINE(bugprone-use-after-move)
   if (error && nobodyListens) std::rethrow_exception(error);
   return true;
 }

@@ -1,5 +1,7 @@
 #include "platform/serial.h"
 
+#include <atomic>
+
 #include "platform/com_names.h"
 #include "platform/last_error.h"
 #include "platform/serial_port.h"
@@ -20,7 +22,18 @@ BOOL OnPort(HANDLE file, Call call) {
   return call(*port);
 }
 
+std::atomic<SerialBackendFactory>& TestFactorySlot() {
+  static std::atomic<SerialBackendFactory> slot{nullptr};
+  return slot;
+}
+
+SerialBackendFactory TestSerialFactory() { return TestFactorySlot().load(std::memory_order_acquire); }
+
 }  // namespace
+
+void SetTestSerialFactory(SerialBackendFactory factory) {
+  TestFactorySlot().store(factory, std::memory_order_release);
+}
 
 DCB DefaultControlBlock() {
   DCB dcb;
@@ -48,7 +61,8 @@ HANDLE CreateFileA(const char* fileName, DWORD, DWORD, const void*, DWORD creati
     return INVALID_HANDLE_VALUE;
   }
   DWORD error = 0;
-  std::unique_ptr<SerialBackend> backend = OpenFakeSerial(*number, error);
+  std::unique_ptr<SerialBackend> backend;
+  if (SerialBackendFactory test = TestSerialFactory()) backend = test(*number, error);
   if (!backend && error == 0) backend = OpenTtySerial(*number, error);
   if (!backend) {
     SetLastError(error);

@@ -2,7 +2,8 @@
 // the system interface the device layer was designed against, on Linux.
 //
 // Opening. CreateFileA accepts "\\.\COMn" and "COMn" (any case, n 1..256).
-// A fake device registered for n in this process (serial_fake.h) wins;
+// A fake device registered for n in this process (serial_fake.h, in test
+// programs only) wins;
 // otherwise n is resolved to a tty by com_names.h and opened:
 //   - exclusively: a second open, in this process or another, fails with
 //     ERROR_ACCESS_DENIED (5); a missing device or a node without hardware

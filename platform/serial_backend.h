@@ -7,7 +7,7 @@
 // A back end only moves bytes and settings to and from one device and
 // reports what the device does. Back ends: serial_posix.cpp (a tty through
 // termios, speeds through serial_termios2.cpp) and serial_fake.cpp (a
-// device scripted by a test).
+// device scripted by a test, built into the test-support library only).
 #pragma once
 
 #include <chrono>
@@ -94,9 +94,15 @@ namespace platform {
 DCB DefaultControlBlock();
 
 // Back-end factories for CreateFileA. Each returns the opened back end, or
-// null with `error` set; OpenFakeSerial returns null with `error` 0 when no
-// fake device is registered for the number.
-std::unique_ptr<SerialBackend> OpenFakeSerial(int comNumber, DWORD& error);
+// null with `error` set. A test's factory returns null with `error` 0 for a
+// number it does not serve, which then opens as a tty.
+using SerialBackendFactory = std::unique_ptr<SerialBackend> (*)(int comNumber, DWORD& error);
 std::unique_ptr<SerialBackend> OpenTtySerial(int comNumber, DWORD& error);
+
+// The one hook through which a test-support back end (the fake device,
+// library tesmar_platform_fake) registers itself: CreateFileA asks it
+// first. The product never installs one. Any thread; installing the same
+// factory again changes nothing.
+void SetTestSerialFactory(SerialBackendFactory factory);
 
 }  // namespace platform

@@ -180,6 +180,7 @@ std::unique_ptr<SerialBackend> OpenFakeSerial(int comNumber, DWORD& error) {
 
 std::shared_ptr<FakeSerialDevice> FakeSerialDevice::Register(int comNumber) {
   std::shared_ptr<FakeSerialDevice> device(new FakeSerialDevice());
+  SetTestSerialFactory(&OpenFakeSerial);
   Registry& registry = Devices();
   std::lock_guard lock(registry.mutex);
   registry.devices[comNumber] = device;

@@ -15,6 +15,10 @@
 //   ...
 //   platform::FakeSerialDevice::Unregister(7);
 //
+// The fake lives in the test-support library tesmar_platform_fake, which
+// every test program links; the first Register installs it as the
+// platform's test factory (SetTestSerialFactory). The product has none.
+//
 // Thread safety: every member may be called from any thread at any time,
 // also while worker threads use the port; a test thread scripts while the
 // device layer's threads read, write and wait. Injections made while the
@@ -33,6 +37,10 @@
 #include "platform/win_types.h"
 
 namespace platform {
+
+// The fake's back-end factory: the device registered for comNumber, or
+// null with `error` 0 when there is none.
+std::unique_ptr<SerialBackend> OpenFakeSerial(int comNumber, DWORD& error);
 
 class FakeSerialDevice {
  public:

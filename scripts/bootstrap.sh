@@ -6,7 +6,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgtest-dev libgmock-dev
-          libbenchmark-dev qt6-qpa-plugins xvfb xauth xdotool fonts-liberation2 fonts-dejavu-core)
+          libbenchmark-dev qt6-qpa-plugins xvfb xauth xdotool fonts-liberation2 fonts-dejavu-core
+          clang-format-14 clang-tidy-14)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

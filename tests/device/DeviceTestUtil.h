@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
+#include <string>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -15,6 +17,18 @@
 #include "platform/serial_fake.h"
 
 namespace device_test {
+
+// Names a case of a table-driven test after its `what` text, so that every
+// run of the program lists the same test names.
+struct CaseName {
+  template <class Param>
+  std::string operator()(const testing::TestParamInfo<Param>& info) const {
+    std::string name;
+    for (const char* c = info.param.what; *c != 0; ++c)
+      name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+    return name;
+  }
+};
 
 using namespace std::chrono_literals;
 using platform::BYTE;

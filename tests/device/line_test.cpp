@@ -48,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
                     OpenFailureCase{"path missing", platform::ERROR_PATH_NOT_FOUND, 0, 9600, -3},
                     OpenFailureCase{"in use", platform::ERROR_ACCESS_DENIED, 0, 9600, -5},
                     OpenFailureCase{"line settings refused", 0, platform::ERROR_INVALID_PARAMETER,
-                                    19200, -87}));
+                                    19200, -87}),
+    CaseName());
 
 TEST_F(FakePortTest, OpenStartsTheThreadsAndCloseEndsThem) {
   ASSERT_EQ(Open(), 0);
@@ -138,7 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
                     SettingsCase{"five bits take one and a half", 0, 5, 5, 2, 9600, 2, 5, 1},
                     SettingsCase{"five bits, stop kept", 0, 5, 5, 3, 9600, 2, 5, 1},
                     SettingsCase{"stop 0 counts as 1", 0, 0, 8, 0, 9600, 0, 8, 0},
-                    SettingsCase{"stop 7 counts as 2", 0, 1, 8, 7, 9600, 1, 8, 2}));
+                    SettingsCase{"stop 7 counts as 2", 0, 1, 8, 7, 9600, 1, 8, 2}),
+    CaseName());
 
 TEST_F(FakePortTest, SettingsAlreadyInForceWriteNothing) {
   ASSERT_EQ(Open(), 0);
@@ -230,7 +232,8 @@ INSTANTIATE_TEST_SUITE_P(
                  500},
         FlowCase{"receive software flow", true, 900, 100, 2, 0, platform::DCB_fInX, 100},
         FlowCase{"both software flows", true, 900, 100, 3, 0,
-                 platform::DCB_fInX | platform::DCB_fOutX, 100}));
+                 platform::DCB_fInX | platform::DCB_fOutX, 100}),
+    CaseName());
 
 TEST_F(FakePortTest, FlowSettingsReadBackWhatWasWritten) {
   ASSERT_EQ(Open(1000, 4096), 0);
