@@ -115,7 +115,10 @@ class TComThread final : public TSioDispatcherThread {
   platform::DWORD EventBits = 0;  // written by the device on completion
 };
 
-// Runs the trigger passes after each event and every 50 ms.
+// Runs the event and timer passes after each event; every DispatchWakeMs
+// without one, the timer pass only (and the event pass too while the device
+// held characters when last asked); at once again while the last fill step
+// left characters in the device that the ring now has room for.
 class TDispThread final : public TSioDispatcherThread {
  public:
   using TSioDispatcherThread::TSioDispatcherThread;
@@ -148,6 +151,13 @@ class TSioWin32Dispatcher : public dispatcher::TSioBaseDispatcher {
                       std::int32_t dataBits, std::int32_t stopBits, platform::DWORD inSize,
                       platform::DWORD outSize, platform::DWORD options);
 
+  // How long the dispatch thread waits for a communications event before it
+  // runs its passes all the same (the timer triggers need it): 50 ms. Set
+  // before the open.
+  std::atomic<platform::DWORD> DispatchWakeMs{50};
+  // The passes the dispatch thread has run.
+  std::atomic<std::uint64_t> DispatchPasses{0};
+
   // Called on the worker with the exception that ended its body, after
   // which the worker ends normally. Unset: the exception's text goes to
   // stderr. Set before the open.
@@ -169,8 +179,10 @@ class TSioWin32Dispatcher : public dispatcher::TSioBaseDispatcher {
   // What the device holds, at most count; 0 when the read failed.
   std::int32_t DeviceRead(void* buffer, std::int32_t count) override;
   ResultCode DeviceSetState(platform::DCB& state) override;
-  // Copies into OutRing at OutHead (the caller checked the room and keeps
-  // OutFull) and wakes the output thread; count.
+  // With the output ring empty and not marked full, first hands the device
+  // what it takes at once; copies the rest into OutRing at OutHead (the
+  // caller checked the room and keeps OutFull) and wakes the output
+  // thread; count.
   std::int32_t DeviceWrite(const void* buffer, std::int32_t count) override;
   bool DeviceWaitEvent(platform::DWORD& eventWord, platform::OVERLAPPED& overlapped) override;
   bool DeviceSetupQueues(platform::DWORD inSize, platform::DWORD outSize) override;

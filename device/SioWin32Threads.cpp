@@ -21,7 +21,6 @@ namespace {
 
 constexpr DWORD kEventMaskNT = 0x01F9;
 constexpr DWORD kEventMaskWithRingEdge = 0x21F9;
-constexpr DWORD kDispatchWakeMs = 50;
 constexpr DWORD kStartAckMs = 3000;
 
 // Closes an event of a worker's own when the worker's body ends, however
@@ -129,14 +128,26 @@ bool TComThread::WaitForEvent(DWORD& mask, platform::OVERLAPPED& overlapped) {
 
 void TDispThread::Run() {
   platform::SetEvent(Events.ThreadAck);
+  bool backlog = false;
   do {
-    platform::WaitForSingleObject(Events.CommEvent, kDispatchWakeMs);
+    // Characters the last pass had no room for are fetched at once, not
+    // at the next event or wake.
+    bool event = true;
+    if (!backlog) {
+      event = platform::WaitForSingleObject(Events.CommEvent, Dispatcher.DispatchWakeMs) ==
+              platform::WAIT_OBJECT_0;
+    }
     if (Dispatcher.StopRequested.load()) {
       Dispatcher.ReleaseOnExit.store(true);
       return;
     }
-    Dispatcher.EventPass();
+    ++Dispatcher.DispatchPasses;
+    // A wake without an event only has the timer and status triggers to
+    // look at, unless the device still held characters when last asked:
+    // that keeps the idle line's wake free of device calls.
+    if (event || Dispatcher.CommStatusSnapshot().cbInQue > 0) Dispatcher.EventPass();
     Dispatcher.TimerPass();
+    backlog = Dispatcher.InputBacklog();
   } while (!Dispatcher.StopRequested.load() && !Dispatcher.ClosePending.load());
   platform::SetEvent(Events.ThreadAck);
   Dispatcher.ReleaseOnExit.store(Dispatcher.ClosePending.load() || Dispatcher.StopRequested.load());

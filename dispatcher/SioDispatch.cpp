@@ -140,8 +140,14 @@ void TSioBaseDispatcher::AllocateBuffers(DWORD inQueueSize, DWORD outQueueSize) 
     InHead = 0;
     InTail = 0;
     InputFull = false;
+    FilledToFull = false;
+    FilledSinceAvail = false;
+    DeviceBacklog = false;
     TakenCount = 0;
     MaxTakenCount = 0;
+    InReceiverCall = false;
+    ReceiverBase = 0;
+    OutsideTaken = 0;
     InAvailDelivery = false;
     InQueueSize = inQueueSize;
   }

@@ -126,7 +126,8 @@ class TSioRegistryLock {
 //
 // Locks. Three re-entrant critical sections:
 //   InputLock    guards InHead, InTail, InputFull, InAvailDelivery,
-//                TakenCount, MaxTakenCount and the input ring's allocation.
+//                TakenCount, MaxTakenCount, the other delivery counts and
+//                the input ring's allocation.
 //                Producer: the dispatch thread (FillDispatchBuffer);
 //                consumers: the window's thread (reads, FlushInput) and the
 //                receivers of a delivery.
@@ -337,6 +338,10 @@ class TSioBaseDispatcher {
   // Moves what the device holds into the input ring, at most two device
   // reads; False when the device had nothing waiting.
   bool FillDispatchBuffer();
+  // True when the last fill step left characters in the device and the
+  // ring has room for some of them now: another pass can fetch them at
+  // once rather than at the next event.
+  bool InputBacklog();
 
   // ---- Close --------------------------------------------------------------
   // Flushes and closes an open device, then releases the buffers, or only
@@ -467,18 +472,27 @@ class TSioBaseDispatcher {
   // While a delivery of received data is in progress every read is
   // non-destructive: each receiver starts at InTail, and the end of the
   // delivery moves InTail past the most characters any receiver took.
+  // A read made outside a receiver's call meanwhile (another thread, or
+  // between two receivers) takes the characters after all that any
+  // receiver took; the receivers called after it start behind it, so no
+  // character is read twice by it or counted twice at the end.
   void BeginDelivery(bool ofReceivedData);
   void BeginReceiverTakes();
   void EndReceiverTakes();
-  // Ends the delivery; returns MaxTakenCount.
+  // Ends the delivery; returns the characters it took from the ring.
   platform::DWORD EndDelivery();
+
+  // Characters from InTail the calling reader has passed, and taking n more
+  // after them; InputLock held.
+  std::int32_t ReadOffsetLocked() const TESMAR_REQUIRES(InputLock);
+  void TakeLocked(std::int32_t n) TESMAR_REQUIRES(InputLock);
 
   // Clears the partial-match state of every data trigger.
   void ResetDataMatches();
 
   // Gives each existing worker its priority for ThreadBoost and
   // Rs485Active. DispatchLock held.
-  void ApplyThreadPriorities();
+  void ApplyThreadPriorities() TESMAR_REQUIRES(DispatchLock);
   // Writes the block with DtrLevel/RtsLevel applied to the lines that are
   // not under handshake control, then drives the lines: DeviceSetState's
   // code. CurrentBaud takes the block's rate also when the write failed.
@@ -564,7 +578,21 @@ class TSioBaseDispatcher {
   // receiver's takes start past them, so what was flushed is not read.
   std::int32_t FlushedCount TESMAR_GUARDED_BY(InputLock) = 0;
   platform::DWORD MaxTakenCount TESMAR_GUARDED_BY(InputLock) = 0;
+  // A receiver's call is in progress (BeginReceiverTakes..EndReceiverTakes);
+  // its takes count from ReceiverBase, where the reads outside receivers
+  // (OutsideTaken characters from InTail) had got when it began.
+  bool InReceiverCall TESMAR_GUARDED_BY(InputLock) = false;
+  std::int32_t ReceiverBase TESMAR_GUARDED_BY(InputLock) = 0;
+  std::int32_t OutsideTaken TESMAR_GUARDED_BY(InputLock) = 0;
   bool InputFull TESMAR_GUARDED_BY(InputLock) = false;
+  // A fill step made the ring full since the last data scan: a scan
+  // position equal to InHead then stands for the whole ring, not for none.
+  bool FilledToFull TESMAR_GUARDED_BY(InputLock) = false;
+  // Characters came in since the last avail announcement: an unread count
+  // ending at the announced position is new then if the ring went round.
+  bool FilledSinceAvail TESMAR_GUARDED_BY(InputLock) = false;
+  // The device held more than the last fill step took.
+  bool DeviceBacklog TESMAR_GUARDED_BY(InputLock) = false;
   std::int32_t AvailNotifyPos TESMAR_GUARDED_BY(DispatchLock) = 0;
   std::atomic<bool> StopRequested{false};
   TSioDispatcherThread* ComThread TESMAR_GUARDED_BY(DispatchLock) = nullptr;

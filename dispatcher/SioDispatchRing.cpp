@@ -25,17 +25,31 @@ std::int32_t TSioBaseDispatcher::InCount() const {
   return count < 0 ? count + InRingSize : count;
 }
 
+std::int32_t TSioBaseDispatcher::ReadOffsetLocked() const {
+  if (!InAvailDelivery) return 0;
+  if (InReceiverCall) return ReceiverBase + TakenCount;
+  return std::max(OutsideTaken, static_cast<std::int32_t>(MaxTakenCount));
+}
+
+void TSioBaseDispatcher::TakeLocked(std::int32_t n) {
+  if (!InAvailDelivery) {
+    InTail = Wrap(InTail + n);
+    InputFull = false;
+  } else if (InReceiverCall) {
+    TakenCount += n;
+  } else {
+    OutsideTaken = ReadOffsetLocked() + n;
+  }
+}
+
 bool TSioBaseDispatcher::CharAvailable() {
   platform::CriticalSectionLock guard(InputLock);
-  if (InAvailDelivery) {
-    return Wrap(InTail + TakenCount) != InHead || (InputFull && TakenCount < InRingSize);
-  }
-  return InHead != InTail || InputFull;
+  return ReadOffsetLocked() < InCount();
 }
 
 std::int32_t TSioBaseDispatcher::UnreadCount() {
   platform::CriticalSectionLock guard(InputLock);
-  return InAvailDelivery ? InCount() - TakenCount : InCount();
+  return std::max(InCount() - ReadOffsetLocked(), 0);
 }
 
 ResultCode TSioBaseDispatcher::LookAhead(std::int32_t n, BYTE& c) {
@@ -48,17 +62,10 @@ ResultCode TSioBaseDispatcher::LookAhead(std::int32_t n, BYTE& c) {
 
 ResultCode TSioBaseDispatcher::ReadChar(BYTE& c) {
   platform::CriticalSectionLock guard(InputLock);
-  if (InAvailDelivery) {
-    ++TakenCount;
-    if (LookAhead(TakenCount, c) != errors::ecOK) {
-      --TakenCount;
-      return errors::ecBufferIsEmpty;
-    }
-  } else {
-    if (LookAhead(1, c) != errors::ecOK) return errors::ecBufferIsEmpty;
-    InTail = Wrap(InTail + 1);
-    InputFull = false;
-  }
+  const std::int32_t offset = ReadOffsetLocked();
+  if (offset >= InCount() || !InRing) return errors::ecBufferIsEmpty;
+  c = InRing[Wrap(InTail + offset)];
+  TakeLocked(1);
   if (TraceOn.load(std::memory_order_relaxed)) TraceBlock(TraceReceived, &c, 1);
   return errors::ecOK;
 }
@@ -69,18 +76,13 @@ ResultCode TSioBaseDispatcher::ReadBlock(void* buffer, std::int32_t n) {
   auto* out = static_cast<BYTE*>(buffer);
   {
     platform::CriticalSectionLock guard(InputLock);
-    const std::int32_t untaken = InAvailDelivery ? InCount() - TakenCount : InCount();
-    if (n > untaken || !InRing) return errors::ecBufferIsEmpty;
-    const std::int32_t start = InAvailDelivery ? Wrap(InTail + TakenCount) : InTail;
+    const std::int32_t offset = ReadOffsetLocked();
+    if (n > InCount() - offset || !InRing) return errors::ecBufferIsEmpty;
+    const std::int32_t start = Wrap(InTail + offset);
     const std::int32_t first = std::min(n, InRingSize - start);
     std::memcpy(out, InRing.get() + start, first);
     std::memcpy(out + first, InRing.get(), n - first);
-    if (InAvailDelivery) {
-      TakenCount += n;
-    } else {
-      InTail = Wrap(start + n);
-      InputFull = false;
-    }
+    TakeLocked(n);
   }
   if (TraceOn.load(std::memory_order_relaxed)) TraceBlock(TraceReceived, out, n);
   return n;
@@ -96,7 +98,8 @@ ResultCode TSioBaseDispatcher::FlushInput() {
     // The reader must not see them meanwhile either: the window's thread
     // reads during a delivery that waits for it to handle messages.
     FlushedCount = InCount();
-    TakenCount = FlushedCount;
+    OutsideTaken = FlushedCount;
+    if (InReceiverCall) TakenCount = std::max(FlushedCount - ReceiverBase, 0);
     MaxTakenCount = static_cast<DWORD>(FlushedCount);
   } else {
     InTail = InHead;
@@ -120,28 +123,38 @@ void TSioBaseDispatcher::BeginDelivery(bool ofReceivedData) {
   MaxTakenCount = 0;
   TakenCount = 0;
   FlushedCount = 0;
+  OutsideTaken = 0;
+  ReceiverBase = 0;
+  InReceiverCall = false;
   InAvailDelivery = ofReceivedData;
 }
 
 void TSioBaseDispatcher::BeginReceiverTakes() {
   platform::CriticalSectionLock guard(InputLock);
-  TakenCount = FlushedCount;
+  TakenCount = 0;
+  // What a flush in this delivery discarded is read by no receiver.
+  ReceiverBase = std::max(OutsideTaken, FlushedCount);
+  InReceiverCall = true;
 }
 
 void TSioBaseDispatcher::EndReceiverTakes() {
   platform::CriticalSectionLock guard(InputLock);
-  MaxTakenCount = std::max(MaxTakenCount, static_cast<DWORD>(TakenCount));
+  MaxTakenCount = std::max(MaxTakenCount, static_cast<DWORD>(ReceiverBase + TakenCount));
+  InReceiverCall = false;
 }
 
 DWORD TSioBaseDispatcher::EndDelivery() {
   platform::CriticalSectionLock guard(InputLock);
-  const DWORD taken = MaxTakenCount;
+  const DWORD taken = std::max(MaxTakenCount, static_cast<DWORD>(OutsideTaken));
   if (InAvailDelivery) {
     InAvailDelivery = false;
     InTail = static_cast<std::int32_t>((InTail + taken) % InRingSize);
     if (taken > 0) InputFull = false;
   }
   TakenCount = 0;
+  OutsideTaken = 0;
+  ReceiverBase = 0;
+  InReceiverCall = false;
   return taken;
 }
 
@@ -224,7 +237,9 @@ void TSioBaseDispatcher::LogDeviceRead(const BYTE* data, std::int32_t count) {
 
 bool TSioBaseDispatcher::FillDispatchBuffer() {
   platform::CriticalSectionLock guard(InputLock);
+  // A full ring reads nothing and leaves the backlog as the last read saw it.
   if (InputFull) return true;
+  DeviceBacklog = false;
   if (!InRing) return false;
   const COMSTAT status = CollectLineErrors();
   const std::int64_t waiting = status.cbInQue;
@@ -244,17 +259,29 @@ bool TSioBaseDispatcher::FillDispatchBuffer() {
   const auto wanted = static_cast<std::int32_t>(std::min<std::int64_t>(free, waiting));
   std::int32_t second = first < wanted ? wanted - first : 0;
 
-  const std::int32_t got = ReadFromDevice(InHead, first);
+  std::int32_t got = ReadFromDevice(InHead, first);
   InHead += got;
   if (got < first) second = 0;
   if (InHead == InRingSize) InHead = 0;
-  if (got > 0) InputFull = InHead == InTail;
-
   if (second > 0) {
-    InHead += ReadFromDevice(InHead, second);
-    InputFull = InHead == InTail;
+    const std::int32_t more = ReadFromDevice(InHead, second);
+    InHead += more;
+    got += more;
   }
+  if (got > 0) FilledSinceAvail = true;
+  if (got > 0 && InHead == InTail) {
+    InputFull = true;
+    FilledToFull = true;
+  }
+  // A step that moved nothing leaves no backlog: a device that reports
+  // characters it does not give must not keep the dispatch thread spinning.
+  DeviceBacklog = got > 0 && waiting > got;
   return true;
+}
+
+bool TSioBaseDispatcher::InputBacklog() {
+  platform::CriticalSectionLock guard(InputLock);
+  return DeviceBacklog && !InputFull;
 }
 
 }  // namespace dispatcher

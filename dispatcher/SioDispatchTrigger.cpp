@@ -23,6 +23,11 @@ constexpr DWORD kLineEvents = 0x0040 | 0x0080;
 
 std::int32_t NextRingPos(std::int32_t p) { return p + 1 == InRingSize ? 0 : p + 1; }
 
+// Ring positions from `from` up to, not including, `to`.
+std::int32_t RingDistance(std::int32_t from, std::int32_t to) {
+  return to >= from ? to - from : to + InRingSize - from;
+}
+
 // Upper case in the program's 8-bit code page: ASCII letters, Cyrillic
 // а..я and ё.
 BYTE UpperCaseChar(BYTE c) {
@@ -128,7 +133,8 @@ bool TSioBaseDispatcher::DeliverEvent(UINT message, WPARAM wParam, WORD low) {
     }
   }
   platform::CriticalSectionLock guard(InputLock);
-  return message != MsgTriggerAvail || MaxTakenCount == wParam;
+  return message != MsgTriggerAvail ||
+         std::max(MaxTakenCount, static_cast<DWORD>(OutsideTaken)) == wParam;
 }
 
 // ---- Passes -----------------------------------------------------------------------
@@ -298,7 +304,7 @@ std::int32_t TSioBaseDispatcher::CountThroughLocked(std::int32_t p, std::int32_t
   std::int32_t offset = p - InTail;
   if (offset < 0) offset += InRingSize;
   if (offset >= InCount()) return 0;
-  const std::int32_t count = offset + 1 - k - (InAvailDelivery ? TakenCount : 0);
+  const std::int32_t count = offset + 1 - k - ReadOffsetLocked();
   return std::max(count, 0);
 }
 
@@ -334,7 +340,17 @@ bool TSioBaseDispatcher::CheckDataTriggers() {
     platform::CriticalSectionLock guard(DispatchLock);
     if (!InRing) return false;
     std::int32_t p = DataScanPos;
-    while (p != InHead && matchPos < 0) {
+    // A fill that made the ring full and ended at the scan position left
+    // the whole ring unscanned: p == InHead then means all of it, not none.
+    const bool wholeRing = FilledToFull && InputFull && p == InHead;
+    FilledToFull = false;
+    const bool anyPattern =
+        std::any_of(DataTriggerList.begin(), DataTriggerList.end(),
+                    [](const TDataTrigger& trigger) { return trigger.PatternLength > 0; });
+    // Without a pattern there is nothing to look for in the characters.
+    if (!anyPattern) p = InHead;
+    std::int32_t toScan = anyPattern ? (wholeRing ? InRingSize : RingDistance(p, InHead)) : 0;
+    while (toScan > 0 && matchPos < 0) {
       const BYTE c = InRing[p];
       std::int32_t longest = 0;
       for (TDataTrigger& trigger : DataTriggerList) {
@@ -348,24 +364,28 @@ bool TSioBaseDispatcher::CheckDataTriggers() {
       if (matchPos >= 0) {
         // The characters before the matched string are announced first.
         const std::int32_t before = CountThroughLocked(p, longest);
-        if (AvailLength > 0 && p != AvailNotifyPos && before > 0 &&
+        if (AvailLength > 0 && (p != AvailNotifyPos || FilledSinceAvail) && before > 0 &&
             static_cast<DWORD>(before) >= AvailLength) {
           announce = before;
           DataScanPos = p;
           AvailNotifyPos = p;
+          FilledSinceAvail = false;
           AddLogEntry(letTrigger, lstAvail, announce, nullptr, 0);
         }
       } else {
         p = NextRingPos(p);
+        --toScan;
       }
     }
     if (matchPos < 0) {
       DataScanPos = p;
       const std::int32_t unread = InCount();
-      if (AvailLength == 0 || p == AvailNotifyPos || static_cast<DWORD>(unread) < AvailLength) {
+      if (AvailLength == 0 || (p == AvailNotifyPos && !FilledSinceAvail) ||
+          static_cast<DWORD>(unread) < AvailLength) {
         return false;
       }
       AvailNotifyPos = p;
+      FilledSinceAvail = false;
       AddLogEntry(letTrigger, lstAvail, unread, nullptr, 0);
       announce = unread;
     }

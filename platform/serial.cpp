@@ -120,6 +120,12 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
   });
 }
 
+BOOL WriteFileNow(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten) {
+  return OnPort(file, [&](SerialPort& port) {
+    return port.WriteFileNow(buffer, bytesToWrite, bytesWritten);
+  });
+}
+
 BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* bytesTransferred,
                          BOOL wait) {
   return OnPort(file, [&](SerialPort& port) {

@@ -102,6 +102,12 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
                OVERLAPPED* overlapped);
 BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* bytesTransferred,
                          BOOL wait);
+// Hands the driver as much of the buffer as it takes at once, and only
+// while no write is pending (so it never overtakes one); never queues and
+// never waits. TRUE with *bytesWritten (0 .. bytesToWrite, 0 also when a
+// write is pending), or FALSE with the error WriteFile would have set.
+// EV_TXEMPTY is raised when all of it was taken.
+BOOL WriteFileNow(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten);
 BOOL ClearCommError(HANDLE file, DWORD* errors, COMSTAT* status);
 BOOL PurgeComm(HANDLE file, DWORD flags);
 BOOL EscapeCommFunction(HANDLE file, DWORD function);

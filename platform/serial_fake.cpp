@@ -75,7 +75,9 @@ class FakeSerialBackend final : public SerialBackend {
   DWORD Transmit(std::span<const BYTE> data, std::size_t& accepted) override {
     std::lock_guard lock(device_->mutex_);
     accepted = 0;
-    if (device_->failPending_ != 0) return device_->failPending_;
+    if (device_->failPending_ != 0 && device_->failingThread_ == std::this_thread::get_id()) {
+      return device_->failPending_;
+    }
     if (!device_->releasing_) {
       if (device_->writeMode_ == FakeSerialDevice::WriteMode::kFailAtOnce) {
         return device_->writeError_;
@@ -275,10 +277,12 @@ void FakeSerialDevice::FailPendingWrites(DWORD error) {
   {
     std::lock_guard lock(mutex_);
     failPending_ = error != 0 ? error : ERROR_GEN_FAILURE;
+    failingThread_ = std::this_thread::get_id();
   }
   if (auto sink = Sink()) sink->Writable();
   std::lock_guard lock(mutex_);
   failPending_ = 0;
+  failingThread_ = {};
 }
 
 std::string FakeSerialDevice::Written() const {

@@ -30,6 +30,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/serial_backend.h"
@@ -82,7 +83,8 @@ class FakeSerialDevice {
   void SetWriteMode(WriteMode mode, DWORD error = ERROR_GEN_FAILURE);
   // Takes every pending write now (they complete successfully).
   void CompletePendingWrites();
-  // Every pending write completes with `error`.
+  // Every write pending now completes with `error`; writes made meanwhile
+  // on other threads are served as the write mode says.
   void FailPendingWrites(DWORD error);
   std::string Written() const;
   void ClearWritten();
@@ -118,6 +120,9 @@ class FakeSerialDevice {
   DWORD writeError_ = ERROR_GEN_FAILURE;
   bool releasing_ = false;     // CompletePendingWrites is running
   DWORD failPending_ = 0;      // FailPendingWrites is running
+  // The thread running FailPendingWrites: only the writes it completes
+  // fail, not a new one another thread makes meanwhile.
+  std::thread::id failingThread_;
   bool refuseRingTe_ = false;
   DWORD purgeError_ = 0;
   DWORD stateError_ = 0;

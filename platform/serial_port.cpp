@@ -316,6 +316,22 @@ BOOL SerialPort::WriteFile(const void* buffer, DWORD count, DWORD* written,
   return Finish(lock, overlapped, written, async);
 }
 
+BOOL SerialPort::WriteFileNow(const void* buffer, DWORD count, DWORD* written) {
+  Lock lock(mutex_);
+  if (written != nullptr) *written = 0;
+  if (DWORD error = Unusable()) return Fail(error);
+  if (abortedByError_) return Fail(ERROR_OPERATION_ABORTED);
+  if (buffer == nullptr && count != 0) return Fail(ERROR_INVALID_PARAMETER);
+  if (count == 0 || !writes_.empty()) return TRUE;
+  std::size_t accepted = 0;
+  if (DWORD error = backend_->Transmit(std::span(static_cast<const BYTE*>(buffer), count), accepted)) {
+    return Fail(error);
+  }
+  if (written != nullptr) *written = static_cast<DWORD>(accepted);
+  if (accepted == count) RaiseEvents(EV_TXEMPTY);
+  return TRUE;
+}
+
 void SerialPort::ServiceWrites() {
   bool completed = false;
   while (!writes_.empty()) {

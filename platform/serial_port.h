@@ -43,6 +43,7 @@ class SerialPort final : public KernelObject,
   BOOL WaitCommEvent(DWORD* events, OVERLAPPED* overlapped);
   BOOL ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped);
   BOOL WriteFile(const void* buffer, DWORD count, DWORD* written, OVERLAPPED* overlapped);
+  BOOL WriteFileNow(const void* buffer, DWORD count, DWORD* written);
   BOOL GetOverlappedResult(OVERLAPPED* overlapped, DWORD* transferred, BOOL wait);
   BOOL ClearCommError(DWORD* errors, COMSTAT* status);
   BOOL PurgeComm(DWORD flags);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
+#include <string>
 #include <stdexcept>
 #include <thread>
 
@@ -80,6 +82,36 @@ TEST_F(FakePortTest, StopServesTheSynchronizedCallTheDispatchThreadWaitsIn) {
   dispatcher.reset();
   EXPECT_EQ(calls, 1);
   EXPECT_FALSE(fake->IsOpen());
+}
+
+TEST_F(FakePortTest, ABacklogLargerThanTheRingArrivesWholeWithoutWaitingForWakes) {
+  // No timed wakes: only the one arrival's event and the passes the
+  // backlog asks for can move the characters.
+  dispatcher->DispatchWakeMs = platform::INFINITE;
+  ASSERT_EQ(Open(65536), 0);
+  dispatcher->SetAvailLength(1);
+  std::mutex mutex;
+  std::string read;
+  ASSERT_GT(dispatcher->AddMethodReceiver(
+                [&](platform::UINT, platform::WPARAM, platform::LPARAM) {
+                  std::string block(static_cast<std::size_t>(dispatcher->UnreadCount()), '\0');
+                  ASSERT_EQ(dispatcher->ReadBlock(block.data(), static_cast<std::int32_t>(block.size())),
+                            static_cast<std::int32_t>(block.size()));
+                  std::lock_guard guard(mutex);
+                  read += block;
+                },
+                false),
+            0);
+  std::string sent;
+  for (int i = 0; i < 3 * dispatcher::InRingSize + 123; ++i) sent += static_cast<char>(i % 251);
+  fake->InjectReceived(sent);
+  EXPECT_TRUE(PumpUntil([&] {
+    std::lock_guard guard(mutex);
+    return read.size() >= sent.size();
+  }));
+  std::lock_guard guard(mutex);
+  EXPECT_TRUE(read == sent) << read.size() << " of " << sent.size() << " characters";
+  EXPECT_GE(dispatcher->DispatchPasses.load(), 4u) << "one pass per ring's worth at least";
 }
 
 }  // namespace

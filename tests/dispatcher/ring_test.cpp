@@ -260,6 +260,47 @@ TEST(Delivery, ReadsDoNotMoveTheTail) {
   EXPECT_EQ(c, 'd');
 }
 
+TEST(Delivery, AReadOutsideTheReceiversIsNeitherRepeatedNorLost) {
+  // Reads by another thread (or between two receivers) interleave with
+  // the receivers' calls in every order listed; each reader sees every
+  // character at most once and the end of the delivery keeps the rest.
+  const struct {
+    const char* steps;  // o: outside read, r/R: a receiver's call begins/ends, c: its read
+    const char* outside;
+    const char* receivers;  // what the receivers read, in order
+    DWORD consumed;
+    char next;  // the first character read after the delivery
+  } cases[] = {
+      {"orcR", "a", "b", 2, 'c'},
+      {"orcRorcR", "ac", "bd", 4, 'e'},
+      {"rcRo", "b", "a", 2, 'c'},
+      {"o", "a", "", 1, 'b'},
+      {"rcccRrcRo", "d", "abca", 4, 'e'},
+  };
+  for (const auto& c : cases) {
+    FakeDevice device;
+    device.Receive("abcdefgh");
+    device.FillDispatchBuffer();
+    device.BeginDelivery(true);
+    std::string outside, receivers;
+    BYTE ch = 0;
+    for (const char* step = c.steps; *step != 0; ++step) {
+      switch (*step) {
+        case 'o': ASSERT_EQ(device.ReadChar(ch), 0); outside += static_cast<char>(ch); break;
+        case 'c': ASSERT_EQ(device.ReadChar(ch), 0); receivers += static_cast<char>(ch); break;
+        case 'r': device.BeginReceiverTakes(); break;
+        case 'R': device.EndReceiverTakes(); break;
+      }
+    }
+    EXPECT_EQ(outside, c.outside) << c.steps;
+    EXPECT_EQ(receivers, c.receivers) << c.steps;
+    EXPECT_EQ(device.EndDelivery(), c.consumed) << c.steps;
+    ASSERT_EQ(device.ReadChar(ch), 0);
+    EXPECT_EQ(ch, c.next) << c.steps;
+    EXPECT_EQ(device.UnreadCount(), 8 - static_cast<int>(c.consumed) - 1);
+  }
+}
+
 TEST(Delivery, FlushDuringDeliverySkipsWhatWasUnread) {
   FakeDevice device;
   device.Receive("12345");

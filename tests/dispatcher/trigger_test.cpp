@@ -164,6 +164,72 @@ TEST(AvailTrigger, TakingAllThatIsAnnouncedLetsThePassGoOn) {
   EXPECT_EQ(device.UnreadCount(), 0);
 }
 
+// Characters numbered from `first`, so that order and losses show.
+std::string Numbered(int first, int n) {
+  std::string text;
+  for (int i = first; i < first + n; ++i) text += static_cast<char>('0' + i % 64);
+  return text;
+}
+
+TEST(AvailTrigger, AFullRingIsAnnouncedWholeHoweverItFilled) {
+  const struct {
+    int readBefore;          // characters received and read first: where the ring starts
+    std::vector<int> fills;  // fill steps, each followed by the checks
+    DWORD availLength;
+  } cases[] = {
+      {0, {dispatcher::InRingSize}, 1},
+      {100, {dispatcher::InRingSize}, 1},
+      {0, {4096, 4096}, dispatcher::InRingSize},
+      {3000, {5000, 3192}, dispatcher::InRingSize},
+  };
+  for (const auto& c : cases) {
+    FakeDevice device;
+    std::vector<Event> events;
+    AddRecorder(device, events, TakeAnnounced);
+    Arrive(device, std::string(c.readBefore, '-'));
+    Take(device, c.readBefore);
+    while (device.CheckDataTriggers()) {
+    }
+    device.SetAvailLength(c.availLength);
+    int sent = 0;
+    for (int n : c.fills) {
+      Arrive(device, Numbered(sent, n));
+      sent += n;
+      while (device.CheckDataTriggers()) {
+      }
+    }
+    ASSERT_EQ(events.size(), 1u) << "start " << c.readBefore << ", fills " << c.fills.size();
+    EXPECT_EQ(events[0].wParam, static_cast<WPARAM>(dispatcher::InRingSize));
+    EXPECT_TRUE(events[0].read == Numbered(0, dispatcher::InRingSize)) << "start " << c.readBefore;
+    EXPECT_EQ(device.UnreadCount(), 0);
+  }
+}
+
+TEST(DataTrigger, APatternInARingFilledInOneStepIsFound) {
+  // The ring starts at 100, so the one fill of 8192 characters wraps and
+  // the pattern straddles the end of the ring.
+  FakeDevice device;
+  std::vector<Event> events;
+  AddRecorder(device, events, TakeAnnounced);
+  Arrive(device, std::string(100, '-'));
+  Take(device, 100);
+  while (device.CheckDataTriggers()) {
+  }
+  const std::int32_t handle = device.AddDataTrigger("\r\n", false);
+  device.SetAvailLength(1);
+  const int before = dispatcher::InRingSize - 100 - 1;
+  const std::string after(dispatcher::InRingSize - before - 2, 'y');
+  Arrive(device, std::string(before, 'x') + "\r\n" + after);
+  while (device.CheckDataTriggers()) {
+  }
+  EXPECT_EQ(events,
+            (std::vector<Event>{
+                {MsgTriggerAvail, static_cast<WPARAM>(before), Low(device, 0), std::string(before, 'x')},
+                {MsgTriggerData, static_cast<WPARAM>(handle), Low(device, 2), ""},
+                {MsgTriggerAvail, static_cast<WPARAM>(2 + after.size()), Low(device, 0), "\r\n" + after},
+            }));
+}
+
 TEST(AvailTrigger, NothingIsDeliveredWhileNoDeliveryIsWanted) {
   FakeDevice device;
   TestWindow own;

@@ -319,6 +319,35 @@ TEST_F(FakeSerial, WritesCompletePendOrFail) {
   EXPECT_EQ(device->Written(), "abcdefg");
 }
 
+TEST_F(FakeSerial, AWriteNowNeverQueuesNorOvertakesAPendingWrite) {
+  DWORD written = 99;
+  ASSERT_TRUE(WriteFileNow(port, "ab", 2, &written));
+  EXPECT_EQ(written, 2u);
+
+  // A driver that takes nothing now: nothing is queued either.
+  device->SetWriteMode(FakeSerialDevice::WriteMode::kPend);
+  ASSERT_TRUE(WriteFileNow(port, "lost", 4, &written));
+  EXPECT_EQ(written, 0u);
+  COMSTAT status;
+  ASSERT_TRUE(ClearCommError(port, nullptr, &status));
+  EXPECT_EQ(status.cbOutQue, 0u);
+
+  // Behind a pending write it hands nothing over, even to a driver that
+  // would take it.
+  Overlapped ov;
+  EXPECT_FAILS_WITH(WriteFile(port, "cd", 2, &written, &ov.record), ERROR_IO_PENDING);
+  device->SetWriteMode(FakeSerialDevice::WriteMode::kComplete);
+  ASSERT_TRUE(WriteFileNow(port, "zz", 2, &written));
+  EXPECT_EQ(written, 0u);
+  device->CompletePendingWrites();
+  ASSERT_TRUE(WriteFileNow(port, "ef", 2, &written));
+  EXPECT_EQ(written, 2u);
+
+  device->SetWriteMode(FakeSerialDevice::WriteMode::kFailAtOnce, ERROR_ACCESS_DENIED);
+  EXPECT_FAILS_WITH(WriteFileNow(port, "no", 2, &written), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(device->Written(), "abcdef");
+}
+
 TEST_F(FakeSerial, PurgeAbortsClearsAndCanFail) {
   SetTimeouts(port, 0, 0, 0);
   device->SetWriteMode(FakeSerialDevice::WriteMode::kPend);
