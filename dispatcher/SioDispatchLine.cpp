@@ -77,23 +77,23 @@ DWORD TSioBaseDispatcher::DrainDelayMs(DWORD rate, const DCB& state) {
 // ---- Thread events ---------------------------------------------------------------
 
 bool TSioBaseDispatcher::CreateThreadEvents() {
-  struct Spec {
+  struct EventSlot {
     std::atomic<HANDLE>* field;
     bool manual;
   };
-  const std::array<Spec, 6> specs = {{{&CommEvent, false},
-                                       {&DispatchDone, false},
-                                       {&ThreadAck, false},
-                                       {&OutputReady, false},
-                                       {&OutputDone, true},
-                                       {&OutputFlush, false}}};
-  for (const Spec& spec : specs) {
-    const HANDLE event = platform::CreateEventA(nullptr, spec.manual, platform::FALSE, nullptr);
+  const std::array<EventSlot, 6> slots = {{{&CommEvent, false},
+                                           {&DispatchDone, false},
+                                           {&ThreadAck, false},
+                                           {&OutputReady, false},
+                                           {&OutputDone, true},
+                                           {&OutputFlush, false}}};
+  for (const EventSlot& slot : slots) {
+    const HANDLE event = platform::CreateEventA(nullptr, slot.manual, platform::FALSE, nullptr);
     if (event == 0) {
       CloseThreadEvents();
       return false;
     }
-    spec.field->store(event);
+    slot.field->store(event);
   }
   return true;
 }
