@@ -1,15 +1,16 @@
-#include "comport/SioPort.h"
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "PortTestUtil.h"
+#include "comport/SioPort.h"
 #include "errors/SioExcept.h"
 #include "framework/Application.h"
 #include "framework/Layout.h"
@@ -414,6 +415,91 @@ TEST(SioComPort, TalksToTheSimulatorOverAPty) {
     return got.find('!') != std::string::npos && got.find('\n') != std::string::npos;
   }));
   EXPECT_GE(sim.Counters().probes, 1u);
+}
+
+}  // namespace
+
+namespace {
+
+std::size_t EntriesIn(const char* folder) {
+  return static_cast<std::size_t>(
+      std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()));
+}
+
+long ResidentKiB() {
+  std::ifstream statm("/proc/self/statm");
+  long size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+// The sanitizers make each cycle ten times dearer.
+constexpr int kOpenCloseCycles = kSanitized ? 1000 : 10000;
+
+// Opening and closing the component starts and stops three workers, a
+// hidden window and the device every time: nothing of it may stay behind.
+TEST(SioComPort, OpensAndClosesOverAPtyLeaveNothingBehind) {
+  k4sim::Options options;
+  options.comNumber = 52;
+  options.dosdevices =
+      (std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "tesmar" / "dosdevices").string();
+  k4sim::Simulator sim(options);
+  auto port = MakePort(52);
+  port->SetBaud(9600);
+  port->SetParity(comport::TParity::pEven);
+  port->SetDataBits(7);
+  auto probe = [&](int cycle) {
+    port->FlushInput();
+    port->WriteBlock("!", 1);
+    std::string got;
+    EXPECT_TRUE(PumpUntil([&] {
+      while (port->CharAvailable()) got += port->ReadChar();
+      return got.find('!') != std::string::npos;
+    })) << "cycle "
+        << cycle;
+  };
+  // A first round makes the process's lazily built helpers.
+  for (int cycle = 0; cycle < 50; ++cycle) {
+    port->SetOpen(true);
+    probe(cycle);
+    port->SetOpen(false);
+  }
+  const std::size_t fds = EntriesIn("/proc/self/fd");
+  const std::size_t threads = EntriesIn("/proc/self/task");
+  const long resident = ResidentKiB();
+  const std::uint64_t probes = sim.Counters().probes;
+  int probed = 0;
+  for (int cycle = 0; cycle < kOpenCloseCycles; ++cycle) {
+    port->SetOpen(true);
+    ASSERT_TRUE(port->Open()) << "cycle " << cycle;
+    if (cycle % 100 == 0) {
+      probe(cycle);
+      ++probed;
+    }
+    port->SetOpen(false);
+    ASSERT_FALSE(port->Open()) << "cycle " << cycle;
+  }
+  EXPECT_GE(sim.Counters().probes - probes, static_cast<std::uint64_t>(probed));
+  EXPECT_EQ(EntriesIn("/proc/self/fd"), fds);
+  // A sanitizer's runtime may start one helper thread of its own meanwhile;
+  // workers left behind would show by the hundred.
+  EXPECT_LE(EntriesIn("/proc/self/task"), threads + 1);
+  // A leak of even a few hundred bytes a cycle would pass this by megabytes.
+  // A sanitizer holds freed memory back on purpose; its leak check stands in.
+  if (!kSanitized) {
+    EXPECT_LE(ResidentKiB() - resident, 2048) << "resident KiB grew from " << resident;
+  }
 }
 
 }  // namespace
