@@ -68,11 +68,25 @@ void SerialPort::ByteQueue::Take(BYTE* out, std::size_t count) {
 }
 
 SerialPort::SerialPort(std::unique_ptr<SerialBackend> backend, bool overlapped, const DCB& initial)
-    : backend_(std::move(backend)), overlapped_(overlapped), dcb_(initial) {}
+    : backend_(std::move(backend)),
+      overlapped_(overlapped),
+      pulled_(backend_->Descriptor() >= 0),
+      progress_(std::make_shared<Progress>()),
+      dcb_(initial) {}
 
 SerialPort::~SerialPort() { backend_->Stop(); }
 
-void SerialPort::Start() { backend_->Start(weak_from_this()); }
+void SerialPort::Start() {
+  {
+    std::lock_guard sync(detail::SyncMutex());
+    progress_->port = weak_from_this();
+  }
+  backend_->Start(weak_from_this());
+}
+
+void SerialPort::PullInput() {
+  if (pulled_) backend_->Pull(false);
+}
 
 BOOL SerialPort::OnClose() {
   {
@@ -99,22 +113,44 @@ BOOL SerialPort::Fail(DWORD error) {
 }
 
 void SerialPort::MarkPending(OVERLAPPED* overlapped) {
+  std::shared_ptr<detail::Event> event;
+  if (overlapped->hEvent != 0) event = LookupHandleAs<detail::Event>(overlapped->hEvent);
+  std::lock_guard sync(detail::SyncMutex());
   overlapped->Internal = kPending;
   overlapped->InternalHigh = 0;
-  if (overlapped->hEvent != 0) ResetEvent(overlapped->hEvent);
+  if (event) {
+    event->ResetLocked();
+    // Whoever waits for the event from now on drives this port.
+    event->BindLocked(weak_from_this());
+  }
 }
 
 void SerialPort::Complete(OVERLAPPED* overlapped, DWORD error, DWORD transferred) {
+  std::shared_ptr<detail::Event> event;
+  if (overlapped->hEvent != 0) event = LookupHandleAs<detail::Event>(overlapped->hEvent);
+  std::lock_guard sync(detail::SyncMutex());
   overlapped->Internal = error;
   overlapped->InternalHigh = transferred;
-  if (overlapped->hEvent != 0) SetEvent(overlapped->hEvent);
-  done_.notify_all();
+  if (event) {
+    event->UnbindLocked(this);
+    event->SetLocked();
+  }
+  progress_->NotifyLocked();
+}
+
+void SerialPort::AwaitCompletion(const OVERLAPPED* overlapped) {
+  std::unique_lock sync(detail::SyncMutex());
+  detail::Waitable* watch[] = {progress_.get()};
+  detail::WaitLocked(
+      sync, watch, [&] { return overlapped->Internal != kPending; }, detail::Deadline(INFINITE));
 }
 
 BOOL SerialPort::Finish(Lock& lock, OVERLAPPED* overlapped, DWORD* transferred, bool async) {
   if (overlapped->Internal == kPending) {
     if (async) return Fail(ERROR_IO_PENDING);
-    done_.wait(lock, [&] { return overlapped->Internal != kPending; });
+    lock.unlock();
+    AwaitCompletion(overlapped);
+    lock.lock();
   }
   if (transferred != nullptr) *transferred = static_cast<DWORD>(overlapped->InternalHigh);
   if (overlapped->Internal != 0) return Fail(static_cast<DWORD>(overlapped->Internal));
@@ -200,6 +236,8 @@ BOOL SerialPort::WaitCommEvent(DWORD* events, OVERLAPPED* overlapped) {
   OVERLAPPED local{};
   const bool async = overlapped_ && overlapped != nullptr;
   if (overlapped == nullptr) overlapped = &local;
+  // Input that arrived while no wait was pending ends this one at once.
+  PullInput();
   Lock lock(mutex_);
   if (DWORD error = Unusable()) return Fail(error);
   // One wait at a time, and only with a mask to wait for.
@@ -219,6 +257,7 @@ BOOL SerialPort::ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED* ov
   OVERLAPPED local{};
   const bool async = overlapped_ && overlapped != nullptr;
   if (overlapped == nullptr) overlapped = &local;
+  PullInput();
   Lock lock(mutex_);
   if (read != nullptr) *read = 0;
   if (DWORD error = Unusable()) return Fail(error);
@@ -354,11 +393,22 @@ void SerialPort::ServiceWrites() {
 BOOL SerialPort::GetOverlappedResult(OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) {
   if (overlapped == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   Lock lock(mutex_);
-  if (overlapped->Internal == kPending && !wait) return Fail(ERROR_IO_INCOMPLETE);
+  if (overlapped->Internal == kPending && !wait) {
+    // A caller that only looks still finds done what the device has done.
+    lock.unlock();
+    PullInput();
+    lock.lock();
+    if (!closed_ && !vanished_) {
+      if (!writes_.empty()) ServiceWrites();
+      ServiceReads(Clock::now());
+    }
+    if (overlapped->Internal == kPending) return Fail(ERROR_IO_INCOMPLETE);
+  }
   return Finish(lock, overlapped, transferred, false);
 }
 
 BOOL SerialPort::ClearCommError(DWORD* errors, COMSTAT* status) {
+  PullInput();
   Lock lock(mutex_);
   if (DWORD error = Unusable()) return Fail(error);
   if (errors != nullptr) *errors = errors_;
@@ -509,6 +559,10 @@ void SerialPort::Vanished() {
 
 std::optional<std::chrono::steady_clock::time_point> SerialPort::NextDeadline() {
   Lock lock(mutex_);
+  return NextDeadlineLocked();
+}
+
+std::optional<SerialPort::Clock::time_point> SerialPort::NextDeadlineLocked() const {
   if (closed_ || vanished_ || reads_.empty()) return std::nullopt;
   const ReadOp& op = reads_.front();
   std::optional<Clock::time_point> next = op.totalDeadline;
@@ -524,6 +578,23 @@ void SerialPort::ServiceDeadlines() {
   Lock lock(mutex_);
   if (closed_ || vanished_) return;
   ServiceReads(Clock::now());
+}
+
+bool SerialPort::BeginPoll(detail::DevicePoll& poll) {
+  Lock lock(mutex_);
+  if (closed_ || vanished_) return false;
+  poll.descriptor = backend_->Descriptor();
+  poll.output = !writes_.empty();
+  poll.due = NextDeadlineLocked();
+  return true;
+}
+
+void SerialPort::EndPoll(const detail::DeviceReady& ready) {
+  if (ready.input || ready.hangup) backend_->Pull(ready.hangup);
+  Lock lock(mutex_);
+  if (closed_ || vanished_) return;
+  if (ready.output && !writes_.empty()) ServiceWrites();
+  if (!reads_.empty()) ServiceReads(Clock::now());
 }
 
 }  // namespace platform

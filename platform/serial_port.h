@@ -3,7 +3,6 @@
 // behaviour callers see, serial_backend.h for the device half).
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -12,17 +11,30 @@
 
 #include "platform/handles.h"
 #include "platform/serial_backend.h"
+#include "platform/wait_core.h"
 #include "platform/win_types.h"
 
 namespace platform {
 
+// No thread of the port's own moves data. A pending operation binds its
+// event to the port (detail::Event::BindLocked), and every thread that
+// waits for such an event, or in GetOverlappedResult, polls the back end's
+// descriptor and pulls what has arrived itself (BeginPoll, EndPoll), which
+// completes the operation in that thread. The calls that report on input
+// (ReadFile, WaitCommEvent, ClearCommError, GetOverlappedResult without
+// waiting) pull first, so to a caller input is in the port as soon as it
+// is in the driver.
+//
 // Thread safety: every member may be called from any thread at the same
 // time. `mutex_` guards all state below it; the back end is called with it
-// held (never Start/Stop). Events of completed operations are set with the
-// lock held, so a caller that sees an operation done never meets a late
-// SetEvent meant for it after it has started the next one.
+// held (never Start/Stop/Pull). An operation's overlapped record and event
+// change under the sync lock too (detail::SyncMutex, taken inside
+// `mutex_`), so a waiter tests them atomically with its sleep, and a caller
+// that sees an operation done never meets a late SetEvent meant for it
+// after it has started the next one.
 class SerialPort final : public KernelObject,
                          public SerialEvents,
+                         public detail::DeviceDriver,
                          public std::enable_shared_from_this<SerialPort> {
  public:
   SerialPort(std::unique_ptr<SerialBackend> backend, bool overlapped, const DCB& initial);
@@ -58,6 +70,10 @@ class SerialPort final : public KernelObject,
   void Vanished() override;
   std::optional<std::chrono::steady_clock::time_point> NextDeadline() override;
   void ServiceDeadlines() override;
+
+  // detail::DeviceDriver
+  bool BeginPoll(detail::DevicePoll& poll) override;
+  void EndPoll(const detail::DeviceReady& ready) override;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -101,8 +117,22 @@ class SerialPort final : public KernelObject,
     DWORD* events;
   };
 
+  // What a blocking call waits on: never signalled itself, it wakes its
+  // waiters on every completion and makes them drive the port.
+  class Progress final : public detail::Waitable {
+   public:
+    bool IsSignalledLocked() const override { return false; }
+    std::shared_ptr<detail::DeviceDriver> DriverLocked() const override { return port.lock(); }
+    std::weak_ptr<SerialPort> port;  // set by Start
+  };
+
   // Why a call cannot go on, or 0. Run with the lock held.
   DWORD Unusable() const;
+  // Reads what the device holds into the port; no lock held.
+  void PullInput();
+  // Sleeps, driving the port, until the operation is no longer pending.
+  void AwaitCompletion(const OVERLAPPED* overlapped);
+  std::optional<Clock::time_point> NextDeadlineLocked() const;
   BOOL Fail(DWORD error);
   void MarkPending(OVERLAPPED* overlapped);
   void Complete(OVERLAPPED* overlapped, DWORD error, DWORD transferred);
@@ -120,9 +150,10 @@ class SerialPort final : public KernelObject,
 
   const std::unique_ptr<SerialBackend> backend_;
   const bool overlapped_;
+  const bool pulled_;  // the back end has a descriptor to pull input from
+  const std::shared_ptr<Progress> progress_;
 
   std::mutex mutex_;
-  std::condition_variable done_;  // some operation completed (for waiting callers)
   DCB dcb_;
   COMMTIMEOUTS timeouts_{};
   DWORD mask_ = 0;

@@ -10,6 +10,15 @@
 // objects. The lock is held only for state changes and checks, never while
 // user code (window procedures, thread bodies, hooks) runs.
 //
+// Devices without a thread of their own. An object can be bound to a
+// DeviceDriver (an event named by a pending overlapped operation of a
+// serial port): a thread that waits for it does not sleep on its condition
+// variable but polls the device's descriptor together with a wake
+// descriptor of its own, and when the device is ready it moves the device's
+// input or output itself, which completes the operation in that thread. A
+// change of any watched object wakes such a thread through its wake
+// descriptor instead of its condition variable.
+//
 // Thread safety: every function may be called from any thread; the *Locked
 // members require the caller to hold SyncMutex().
 #pragma once
@@ -19,6 +28,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -31,8 +41,43 @@ namespace platform::detail {
 std::mutex& SyncMutex();
 
 // One waiting thread. Its condition variable is paired with SyncMutex().
+// While it polls devices, `descriptor` is the thread's wake descriptor and
+// a notification writes it (once until the thread looks again).
 struct Waiter {
   std::condition_variable wake;
+  int descriptor = -1;  // guarded by SyncMutex()
+  bool kicked = false;  // guarded by SyncMutex()
+  void NotifyLocked();
+};
+
+// What a waiting thread watches for one device: a descriptor (-1: none),
+// whether output is awaited too, and the moment the device next has work
+// due without any descriptor event (a read time-out).
+struct DevicePoll {
+  int descriptor = -1;
+  bool output = false;
+  std::optional<std::chrono::steady_clock::time_point> due;
+};
+
+// What the poll saw on a device's descriptor.
+struct DeviceReady {
+  bool input = false;
+  bool output = false;
+  bool hangup = false;
+};
+
+// A device that waiting threads drive. Called without the sync lock, from
+// any number of threads at once. A device closed while a thread polls it
+// has completed every operation first, which wakes that thread; its
+// EndPoll then does nothing.
+class DeviceDriver {
+ public:
+  virtual ~DeviceDriver() = default;
+  // What to watch; false when there is nothing (the device is closed).
+  virtual bool BeginPoll(DevicePoll& poll) = 0;
+  // After the poll: moves what the device has ready and services what has
+  // fallen due.
+  virtual void EndPoll(const DeviceReady& ready) = 0;
 };
 
 class Waitable : public KernelObject {
@@ -41,6 +86,8 @@ class Waitable : public KernelObject {
   virtual bool IsSignalledLocked() const = 0;
   // A satisfied wait took the object (auto-reset events reset here).
   virtual void ConsumeLocked() {}
+  // The device a waiter drives while it waits for this object, if any.
+  virtual std::shared_ptr<DeviceDriver> DriverLocked() const { return nullptr; }
 
   // Wakes every thread waiting on this object so it re-checks its
   // condition. Call after changing the state, with the lock held.
@@ -84,10 +131,20 @@ class Event : public Waitable {
 
   void Set();
   void Reset();
+  void SetLocked();
+  void ResetLocked() { state_ = false; }
+  // Binds the event to the device whose pending operation will set it, so
+  // that its waiters drive that device (and wakes them to look); Unbind
+  // undoes it when the binding is still `driver`'s.
+  void BindLocked(std::weak_ptr<DeviceDriver> driver);
+  void UnbindLocked(const DeviceDriver* driver);
+  std::shared_ptr<DeviceDriver> DriverLocked() const override { return driver_.lock(); }
 
  private:
   const bool manualReset_;
-  bool state_;  // guarded by SyncMutex()
+  bool state_;                          // guarded by SyncMutex()
+  std::weak_ptr<DeviceDriver> driver_;  // guarded by SyncMutex()
+  const DeviceDriver* boundTo_ = nullptr;  // guarded by SyncMutex()
 };
 
 // Waits for any (the lowest signalled index wins) or all of objects, plus,
