@@ -38,6 +38,9 @@ class SerialEvents {
   // CE_OVERRUN). Either span may be empty.
   virtual void DeliverInput(std::span<const BYTE> bytes, std::span<const std::size_t> marked,
                             DWORD lineErrors) = 0;
+  // How many received bytes the port can take now; a back end that pulls
+  // leaves the rest in the device.
+  virtual std::size_t InputRoom() = 0;
   // Modem-line events (EV_CTS, EV_DSR, EV_RLSD, EV_RING, EV_RINGTE).
   virtual void DeliverEvents(DWORD events) = 0;
   // The device can take more output: the port retries its pending writes.
@@ -67,10 +70,12 @@ class SerialBackend {
   // hang-up, or -1 when the back end reports everything by itself. Valid
   // from the open until Stop.
   virtual int Descriptor() const { return -1; }
-  // Reads what the device holds now, without waiting, and reports it
-  // (DeliverInput, and Vanished when the device is gone or `hangup` says
-  // the poll saw it hang up). Called without the port's lock, from any
-  // thread; the back end serialises the calls so input keeps its order.
+  // Reads what the device holds now (as much as InputRoom allows), without
+  // waiting, and reports it (DeliverInput, and Vanished when the device is
+  // gone or `hangup` says the poll saw it hang up). Called without the
+  // port's lock, from any thread; while one thread pulls, another's pull
+  // returns at once (the first delivers what both saw), so input keeps its
+  // order.
   virtual void Pull(bool /*hangup*/) {}
   // Ends all reporting and releases the device. No call into SerialEvents
   // starts after Stop has returned. Idempotent.

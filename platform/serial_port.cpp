@@ -538,6 +538,11 @@ void SerialPort::DeliverInput(std::span<const BYTE> bytes, std::span<const std::
   }
 }
 
+std::size_t SerialPort::InputRoom() {
+  Lock lock(mutex_);
+  return inputCapacity_ - std::min(inputCapacity_, input_.size());
+}
+
 void SerialPort::DeliverEvents(DWORD events) {
   Lock lock(mutex_);
   if (closed_ || vanished_) return;
@@ -584,6 +589,9 @@ bool SerialPort::BeginPoll(detail::DevicePoll& poll) {
   Lock lock(mutex_);
   if (closed_ || vanished_) return false;
   poll.descriptor = backend_->Descriptor();
+  // A full receive buffer takes nothing from the device: watching for
+  // input then would only spin.
+  poll.input = input_.size() < inputCapacity_;
   poll.output = !writes_.empty();
   poll.due = NextDeadlineLocked();
   return true;

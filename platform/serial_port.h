@@ -65,6 +65,7 @@ class SerialPort final : public KernelObject,
   // SerialEvents
   void DeliverInput(std::span<const BYTE> bytes, std::span<const std::size_t> marked,
                     DWORD lineErrors) override;
+  std::size_t InputRoom() override;
   void DeliverEvents(DWORD events) override;
   void Writable() override;
   void Vanished() override;

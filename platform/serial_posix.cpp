@@ -436,8 +436,8 @@ DWORD PosixSerialBackend::OutputQueued() {
 // --- Input ----------------------------------------------------------------
 
 void PosixSerialBackend::Pull(bool hangup) {
-  std::lock_guard lock(pullMutex_);
-  if (!open_) return;
+  std::unique_lock lock(pullMutex_, std::try_to_lock);
+  if (!lock.owns_lock() || !open_) return;
   // Data that came before a hang-up is delivered before the hang-up.
   const bool alive = Drain();
   if (alive && !hangup) return;
@@ -448,15 +448,18 @@ bool PosixSerialBackend::Drain() {
   // What the driver holds is read to the end (or until the buffer is full)
   // and handed on as one block: a hand-over costs the port's lock and the
   // completion of waits each time. The read that finds nothing ends it.
+  // At most one buffer a pull, and no more than the port has room for: the
+  // rest waits in the driver, and the thread that pulled goes on to
+  // complete what this input ends. (0xFF comes doubled, so the decoded
+  // input is never longer than what was read.)
+  auto sink = events_.lock();
+  if (!sink) return true;
+  const std::size_t limit = std::min(raw_.size(), sink->InputRoom());
   std::size_t filled = 0;
   bool alive = true;
-  for (;;) {
-    if (filled == raw_.size()) {
-      Deliver(std::span(raw_.data(), filled));
-      filled = 0;
-    }
+  while (filled < limit) {
     DropPurged(filled);
-    const ssize_t got = read(fd_, raw_.data() + filled, raw_.size() - filled);
+    const ssize_t got = read(fd_, raw_.data() + filled, limit - filled);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && errno == EAGAIN) break;
     if (got < 0) {

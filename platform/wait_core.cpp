@@ -126,7 +126,8 @@ void PollDevices(std::unique_lock<std::mutex>& lock, Waiter& waiter,
   for (std::size_t i = 0; i < drivers.size(); ++i) {
     DevicePoll poll;
     begun[i] = drivers[i]->BeginPoll(poll);
-    const auto events = static_cast<short>(poll.output ? POLLIN | POLLOUT : POLLIN);
+    const auto events =
+        static_cast<short>((poll.input ? POLLIN : 0) | (poll.output ? POLLOUT : 0));
     fds[i + 1] = {begun[i] ? poll.descriptor : -1, events, 0};
     if (begun[i] && poll.due && (!due || *poll.due < *due)) due = poll.due;
   }

@@ -51,10 +51,11 @@ struct Waiter {
 };
 
 // What a waiting thread watches for one device: a descriptor (-1: none),
-// whether output is awaited too, and the moment the device next has work
+// whether input and output are awaited, and the moment the device next has work
 // due without any descriptor event (a read time-out).
 struct DevicePoll {
   int descriptor = -1;
+  bool input = true;
   bool output = false;
   std::optional<std::chrono::steady_clock::time_point> due;
 };

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -202,6 +203,42 @@ TEST_F(PtySerial, EventWaitEndsOnDataAndOnSetCommMask) {
   EXPECT_TRUE(ov.Signalled(5000));
   ASSERT_TRUE(GetOverlappedResult(port, &ov.record, &transferred, FALSE));
   EXPECT_EQ(events, 0u);
+}
+
+std::size_t ThreadsInProcess() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<std::size_t>(std::distance(tasks, std::filesystem::directory_iterator()));
+}
+
+TEST_F(PtySerial, WaitsAreCompletedByTheThreadThatWaits) {
+  // The port has no thread of its own: with this thread the only one in
+  // the process, only its own wait can move the byte into the port.
+  const std::size_t threads = ThreadsInProcess();
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  DWORD events = 0, count = 0;
+  Overlapped ov;
+  EXPECT_FAILS_WITH(WaitCommEvent(port, &events, &ov.record), ERROR_IO_PENDING);
+  ASSERT_EQ(write(master, "a", 1), 1);
+  EXPECT_EQ(WaitForSingleObject(ov.record.hEvent, 5000), WAIT_OBJECT_0);
+  ASSERT_TRUE(GetOverlappedResult(port, &ov.record, &count, FALSE));
+  EXPECT_EQ(events, EV_RXCHAR);
+  EXPECT_EQ(ThreadsInProcess(), threads);
+
+  // Armed after the byte came: the wait ends at once.
+  ASSERT_EQ(write(master, "b", 1), 1);
+  ReadMaster(0);
+  pollfd slave{};
+  events = 0;
+  ASSERT_TRUE(Eventually([&] {
+    return WaitCommEvent(port, &events, &ov.record) || (WaitForSingleObject(ov.record.hEvent, 50) == WAIT_OBJECT_0);
+  }));
+  (void)slave;
+  EXPECT_EQ(events, EV_RXCHAR);
+  char buffer[8];
+  SetTimeouts(port, MAXDWORD, 0, 0);
+  ASSERT_TRUE(ReadFile(port, buffer, sizeof buffer, &count, &ov.record));
+  EXPECT_EQ(std::string(buffer, count), "ab");
+  EXPECT_EQ(ThreadsInProcess(), threads);
 }
 
 TEST_F(PtySerial, LineSettingsAreKeptAndModemLinesAreShadows) {
