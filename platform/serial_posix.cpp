@@ -16,8 +16,8 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -143,7 +143,7 @@ class PosixSerialBackend final : public SerialBackend {
   void RunModemWatch();
   void StopModemWatch();
 
-  int fd_ = -1;  // closed by Stop under pullMutex_, after the helpers ended
+  int fd_ = -1;    // closed by Stop under pullMutex_, after the helpers ended
   int wake_ = -1;  // eventfd: wakes the write helper (Stop, WatchWritable)
   std::optional<Claims::Key> claim_;
   bool pty_ = false;
@@ -160,10 +160,10 @@ class PosixSerialBackend final : public SerialBackend {
   // Guards the reading of input, so that two pulling threads cannot put
   // it out of order, and the descriptor's end (`pulled_` false after Stop).
   std::mutex pullMutex_;
-  bool open_ = true;                // guarded by pullMutex_
-  std::vector<BYTE> raw_;           // guarded by pullMutex_; read buffer, sized once
-  ParmrkDecoder decoder_;           // guarded by pullMutex_
-  DecodedInput decoded_;            // guarded by pullMutex_
+  bool open_ = true;                 // guarded by pullMutex_
+  std::vector<BYTE> raw_;            // guarded by pullMutex_; read buffer, sized once
+  ParmrkDecoder decoder_;            // guarded by pullMutex_
+  DecodedInput decoded_;             // guarded by pullMutex_
   serial_icounter_struct counts_{};  // guarded by pullMutex_
 
   // Started under the port's lock (WatchWritable, ApplyEventMask), joined
@@ -357,8 +357,8 @@ DWORD PosixSerialBackend::SetLine(int bit, bool on) {
 DWORD PosixSerialBackend::ApplyEventMask(DWORD mask) {
   // Started once asked for and kept until the close: it only reports, and
   // the port drops events its mask no longer holds.
-  if ((mask & kModemEvents) != 0 && modemLines_ && modemWaitWorks_ &&
-      !modemThread_.joinable() && !stopping_) {
+  if ((mask & kModemEvents) != 0 && modemLines_ && modemWaitWorks_ && !modemThread_.joinable() &&
+      !stopping_) {
     WakeSignal();
     modemThread_ = std::thread([this] { RunModemWatch(); });
   }

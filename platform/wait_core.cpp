@@ -100,8 +100,7 @@ std::size_t CollectDriversLocked(std::span<Waitable* const> watch, Drivers& driv
 int PollTimeout(const std::optional<std::chrono::steady_clock::time_point>& due, bool fallback) {
   if (!due) return fallback ? 5 : -1;
   const auto left =
-      std::chrono::ceil<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now())
-          .count();
+      std::chrono::ceil<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now()).count();
   const int timeout = static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
   return fallback ? std::min(timeout, 5) : timeout;
 }
@@ -111,8 +110,7 @@ int PollTimeout(const std::optional<std::chrono::steady_clock::time_point>& due,
 // one is ready, a watched object changes or something falls due, and the
 // devices move what they have. Returns with the lock held again.
 void PollDevices(std::unique_lock<std::mutex>& lock, Waiter& waiter,
-                 std::span<const std::shared_ptr<DeviceDriver>> drivers,
-                 const Deadline& deadline) {
+                 std::span<const std::shared_ptr<DeviceDriver>> drivers, const Deadline& deadline) {
   const int wake = ThreadWakeDescriptor();
   waiter.descriptor = wake;
   waiter.kicked = false;
@@ -126,8 +124,7 @@ void PollDevices(std::unique_lock<std::mutex>& lock, Waiter& waiter,
   for (std::size_t i = 0; i < drivers.size(); ++i) {
     DevicePoll poll;
     begun[i] = drivers[i]->BeginPoll(poll);
-    const auto events =
-        static_cast<short>((poll.input ? POLLIN : 0) | (poll.output ? POLLOUT : 0));
+    const auto events = static_cast<short>((poll.input ? POLLIN : 0) | (poll.output ? POLLOUT : 0));
     fds[i + 1] = {begun[i] ? poll.descriptor : -1, events, 0};
     if (begun[i] && poll.due && (!due || *poll.due < *due)) due = poll.due;
   }
@@ -139,8 +136,8 @@ void PollDevices(std::unique_lock<std::mutex>& lock, Waiter& waiter,
   for (std::size_t i = 0; i < drivers.size(); ++i) {
     if (!begun[i]) continue;
     const short seen = ready > 0 ? fds[i + 1].revents : 0;
-    drivers[i]->EndPoll(DeviceReady{(seen & POLLIN) != 0, (seen & POLLOUT) != 0,
-                                             (seen & (POLLHUP | POLLERR)) != 0});
+    drivers[i]->EndPoll(
+        DeviceReady{(seen & POLLIN) != 0, (seen & POLLOUT) != 0, (seen & (POLLHUP | POLLERR)) != 0});
   }
   lock.lock();
   waiter.descriptor = -1;

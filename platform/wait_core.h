@@ -26,9 +26,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
-#include <memory>
 #include <span>
 #include <vector>
 
@@ -143,8 +143,8 @@ class Event : public Waitable {
 
  private:
   const bool manualReset_;
-  bool state_;                          // guarded by SyncMutex()
-  std::weak_ptr<DeviceDriver> driver_;  // guarded by SyncMutex()
+  bool state_;                             // guarded by SyncMutex()
+  std::weak_ptr<DeviceDriver> driver_;     // guarded by SyncMutex()
   const DeviceDriver* boundTo_ = nullptr;  // guarded by SyncMutex()
 };
 

@@ -2,12 +2,11 @@
 // and the port opens the slave through a comN link in a private dosdevices
 // folder.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/file.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -286,8 +285,7 @@ TEST_F(PtySerial, PurgeAndCloseEndWaitsOfAnotherThread) {
   char buffer[8];
   DWORD events = 0, count = 0;
   Overlapped readOv, waitOv;
-  EXPECT_FAILS_WITH(ReadFile(port, buffer, sizeof buffer, &count, &readOv.record),
-                    ERROR_IO_PENDING);
+  EXPECT_FAILS_WITH(ReadFile(port, buffer, sizeof buffer, &count, &readOv.record), ERROR_IO_PENDING);
   EXPECT_FAILS_WITH(WaitCommEvent(port, &events, &waitOv.record), ERROR_IO_PENDING);
   DWORD readWoke = 0, waitWoke = 0;
   std::thread reader([&] { readWoke = WaitForSingleObject(readOv.record.hEvent, INFINITE); });
@@ -295,8 +293,7 @@ TEST_F(PtySerial, PurgeAndCloseEndWaitsOfAnotherThread) {
   ASSERT_TRUE(PurgeComm(port, PURGE_RXABORT));
   reader.join();
   EXPECT_EQ(readWoke, WAIT_OBJECT_0);
-  EXPECT_FAILS_WITH(GetOverlappedResult(port, &readOv.record, &count, FALSE),
-                    ERROR_OPERATION_ABORTED);
+  EXPECT_FAILS_WITH(GetOverlappedResult(port, &readOv.record, &count, FALSE), ERROR_OPERATION_ABORTED);
   EXPECT_FALSE(waitOv.Signalled());
   ASSERT_TRUE(CloseHandle(port));
   const HANDLE closed = port;
@@ -304,8 +301,7 @@ TEST_F(PtySerial, PurgeAndCloseEndWaitsOfAnotherThread) {
   waiter.join();
   EXPECT_EQ(waitWoke, WAIT_OBJECT_0);
   EXPECT_EQ(waitOv.record.Internal, ERROR_OPERATION_ABORTED);
-  EXPECT_FAILS_WITH(GetOverlappedResult(closed, &waitOv.record, &count, FALSE),
-                    ERROR_INVALID_HANDLE);
+  EXPECT_FAILS_WITH(GetOverlappedResult(closed, &waitOv.record, &count, FALSE), ERROR_INVALID_HANDLE);
 }
 
 TEST_F(PtySerial, LineSettingsAreKeptAndModemLinesAreShadows) {
