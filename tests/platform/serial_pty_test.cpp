@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -302,6 +303,70 @@ TEST_F(PtySerial, PurgeAndCloseEndWaitsOfAnotherThread) {
   EXPECT_EQ(waitWoke, WAIT_OBJECT_0);
   EXPECT_EQ(waitOv.record.Internal, ERROR_OPERATION_ABORTED);
   EXPECT_FAILS_WITH(GetOverlappedResult(closed, &waitOv.record, &count, FALSE), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(PtySerial, EchoedBytesAreAllSeenWhileAnotherThreadPulls) {
+  // A far end echoes every byte at once, so the answer races the arming
+  // of the wait and the waiter's entry into poll; a second thread pulls
+  // the driver all the while (ClearCommError), so the waiter often finds
+  // the input taken by the other puller and must be woken by its
+  // completion. Every round trip must end, with the bytes in order.
+  std::atomic<bool> stop{false};
+  std::thread echo([&] {
+    while (!stop) {
+      pollfd fd{master, POLLIN, 0};
+      if (poll(&fd, 1, 10) != 1) continue;
+      char byte = 0;
+      if (read(master, &byte, 1) != 1) continue;
+      ASSERT_EQ(write(master, &byte, 1), 1);
+    }
+  });
+  std::thread looker([&] {
+    while (!stop) InQueue();
+  });
+  SetTimeouts(port, MAXDWORD, 0, 0);
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  Overlapped waitOv, readOv, writeOv;
+  constexpr int kRounds = 400;
+  int received = 0, lost = 0, waited = 0;
+  for (int i = 0; i < kRounds && lost == 0; ++i) {
+    const char sent = static_cast<char>(i);
+    DWORD count = 0, events = 0;
+    ASSERT_TRUE(WriteFile(port, &sent, 1, &count, &writeOv.record));
+    char got = 0;
+    count = 0;
+    while (count == 0 && lost == 0) {
+      if (!WaitCommEvent(port, &events, &waitOv.record)) {
+        ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+        ++waited;
+        // Both ways a waiting thread finishes an overlapped operation.
+        if (i % 2 == 0) {
+          if (WaitForSingleObject(waitOv.record.hEvent, 5000) != WAIT_OBJECT_0) ++lost;
+        } else {
+          std::thread guard([&] {
+            // A lost wake-up would hang here for good: end it after a while
+            // and count it.
+            if (!waitOv.Signalled(5000)) PurgeComm(port, PURGE_RXABORT);
+          });
+          DWORD unused = 0;
+          if (!GetOverlappedResult(port, &waitOv.record, &unused, TRUE)) ++lost;
+          guard.join();
+        }
+      }
+      if (lost != 0) break;
+      ASSERT_TRUE(ReadFile(port, &got, 1, &count, &readOv.record));
+    }
+    if (count == 1) {
+      EXPECT_EQ(got, sent) << "round " << i;
+      ++received;
+    }
+  }
+  stop = true;
+  echo.join();
+  looker.join();
+  EXPECT_EQ(lost, 0);
+  EXPECT_EQ(received, kRounds);
+  RecordProperty("rounds_that_waited", waited);
 }
 
 TEST_F(PtySerial, LineSettingsAreKeptAndModemLinesAreShadows) {
