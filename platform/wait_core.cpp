@@ -87,8 +87,9 @@ using Drivers = std::array<std::shared_ptr<DeviceDriver>, kMostDevices>;
 std::size_t CollectDriversLocked(std::span<Waitable* const> watch, Drivers& drivers) {
   std::size_t count = 0;
   for (Waitable* object : watch) {
+    if (count == drivers.size()) break;
     std::shared_ptr<DeviceDriver> driver = object->DriverLocked();
-    if (!driver || count == drivers.size()) continue;
+    if (!driver) continue;
     if (std::find(drivers.begin(), drivers.begin() + count, driver) != drivers.begin() + count) {
       continue;
     }
@@ -108,9 +109,11 @@ int PollTimeout(const std::optional<std::chrono::steady_clock::time_point>& due,
 // One round of a wait that drives devices: the sync lock is left, the
 // devices' descriptors are polled with the thread's wake descriptor until
 // one is ready, a watched object changes or something falls due, and the
-// devices move what they have. Returns with the lock held again.
+// devices move what they have. Returns with the lock held again and the
+// drivers let go before it is taken: a port closed meanwhile may have been
+// held by this thread alone, and its end joins threads that take the lock.
 void PollDevices(std::unique_lock<std::mutex>& lock, Waiter& waiter,
-                 std::span<const std::shared_ptr<DeviceDriver>> drivers, const Deadline& deadline) {
+                 std::span<std::shared_ptr<DeviceDriver>> drivers, const Deadline& deadline) {
   const int wake = ThreadWakeDescriptor();
   waiter.descriptor = wake;
   waiter.kicked = false;
@@ -139,6 +142,7 @@ void PollDevices(std::unique_lock<std::mutex>& lock, Waiter& waiter,
     drivers[i]->EndPoll(
         DeviceReady{(seen & POLLIN) != 0, (seen & POLLOUT) != 0, (seen & (POLLHUP | POLLERR)) != 0});
   }
+  for (std::shared_ptr<DeviceDriver>& driver : drivers) driver.reset();
   lock.lock();
   waiter.descriptor = -1;
 }
@@ -156,7 +160,6 @@ bool WaitLocked(std::unique_lock<std::mutex>& lock, std::span<Waitable* const> w
     const std::size_t devices = CollectDriversLocked(watch, drivers);
     if (devices != 0) {
       PollDevices(lock, waiter, std::span(drivers.data(), devices), deadline);
-      for (std::size_t i = 0; i < devices; ++i) drivers[i].reset();
       if (ready()) return true;
       if (deadline.Passed()) return ready();
     } else if (deadline.Infinite()) {
