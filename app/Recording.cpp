@@ -16,9 +16,17 @@ TRecorder::TRecorder(TForm1& form)
     window_->Update();
     UpdateMenu();
   };
+  form_.OnLinkLost = [this](char function, char range, char resolution) {
+    session_.AddOutage(record::Setting{function, range, resolution});
+    window_->Update();
+    UpdateMenu();
+  };
 }
 
-TRecorder::~TRecorder() { form_.OnReading = nullptr; }
+TRecorder::~TRecorder() {
+  form_.OnReading = nullptr;
+  form_.OnLinkLost = nullptr;
+}
 
 void TRecorder::AddMenu() {
   auto item = [this](const char* caption, std::function<void()> click) {

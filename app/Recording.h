@@ -1,6 +1,7 @@
 // The recorder beside the front panel: the "Запись" menu after
 // "Интерфейс", the recorder's window, and the readings of the display step
-// going into the recorder's session.
+// going into the recorder's session, and the panel's outages (a lost link
+// or device) marked in it.
 //
 // The menu is added to the window's menu bar when the recorder is made, not
 // stored in the window's layout: the stored layout stays the panel's own

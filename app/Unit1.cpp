@@ -1,5 +1,7 @@
 #include "app/Unit1.h"
 
+#include <exception>
+
 #include "errors/SioExcept.h"
 #include "framework/Application.h"
 #include "framework/ExtCtrls.h"
@@ -7,7 +9,9 @@
 #include "framework/Properties.h"
 #include "framework/StdCtrls.h"
 #include "framework/SysUtils.h"
+#include "platform/com_names.h"
 #include "platform/sync.h"
+#include "record/Reading.h"
 
 namespace app {
 
@@ -67,6 +71,7 @@ TForm1::TForm1(const TPortDiagnostics& diagnostics) {
   Ti_Reset = &Component<TTimer>("Ti_Reset");
   SioComPort1 = &Component<comport::TSioComPort>("SioComPort1");
   StartDiagnostics(diagnostics);
+  DeviceIdentity = [](Word number) { return platform::ComDeviceIdentity(number); };
   Ti_Reopen = framework::NewComponent<TTimer>(*this);
   Ti_Reopen->SetName("Ti_Reopen");
   Ti_Reopen->SetEnabled(false);
@@ -180,6 +185,7 @@ void TForm1::Command() {
   for (char c : text) SendChar(c);
   if (CMD_Num == 0) {
     FlagLinkUp = 1;
+    lastReadableAt_ = Clock::now();
     if (restore) {
       restoreOnLink_ = false;
       calibrationPending_ = false;
@@ -276,14 +282,19 @@ bool TForm1::FinishedWithin(std::chrono::milliseconds limit, const std::function
 // When the step's limit runs out the instrument is probed: alive, the
 // step's own timer runs it again from its start (the window handles its
 // events in between); silent, the link is lost.
-void TForm1::RunTimedStep(TTimer* again, const std::function<void()>& step) {
+TForm1::TStepEnd TForm1::RunTimedStep(TTimer* again, const std::function<void()>& step) {
+  TStepEnd end = TStepEnd::kLost;
   GuardPort([&] {
-    if (FinishedWithin(kReplyLimit, step)) return;
-    if (InstrumentAnswers())
+    if (FinishedWithin(kReplyLimit, step)) {
+      end = TStepEnd::kFinished;
+    } else if (InstrumentAnswers()) {
       again->SetEnabled(true);
-    else
+      end = TStepEnd::kAgain;
+    } else {
       LinkLost();
+    }
   });
+  return end;
 }
 
 // Any character within kProbeLimit of the probe counts: a measurement line
@@ -296,12 +307,7 @@ bool TForm1::InstrumentAnswers() {
 
 void TForm1::Ti_CMDTimer(TObject*) {
   Ti_CMD->SetEnabled(false);
-  bool sent = false;
-  RunTimedStep(Ti_CMD, [&] {
-    Command();
-    sent = true;
-  });
-  if (!sent) return;
+  if (RunTimedStep(Ti_CMD, [this] { Command(); }) != TStepEnd::kFinished) return;
   if (FlagReset)
     Ti_Reset->SetEnabled(true);
   else
@@ -310,33 +316,47 @@ void TForm1::Ti_CMDTimer(TObject*) {
 
 void TForm1::Ti_ResultTimer(TObject*) {
   Ti_Result->SetEnabled(false);
-  bool read = false;
-  RunTimedStep(Ti_Result, [&] {
-    FlagFT ? GetResultFT() : GetResult();
-    read = true;
-  });
-  if (read) Ti_LCD->SetEnabled(true);
+  const TStepEnd end = RunTimedStep(Ti_Result, [this] { FlagFT ? GetResultFT() : GetResult(); });
+  if (end == TStepEnd::kFinished)
+    Ti_LCD->SetEnabled(true);
+  else if (end == TStepEnd::kAgain)
+    NoReadableLines();  // a whole step went by without a line
 }
 
 void TForm1::Ti_LCDTimer(TObject*) {
   Ti_LCD->SetEnabled(false);
   for (std::size_t i = 0; i < LaRS.size(); ++i) LaRS[i]->SetCaption(Shown(RS[i]));
-  const bool shown = !FlagSkipLCD;
+  const std::string text = Shown(DataStr);
+  const record::Setting setting{LowByte(Rod), LowByte(Diap), LowByte(Razresh)};
+  const bool readable = record::ParseReading(text, setting).kind != record::ReadingKind::Unreadable;
+  const bool taken = !FlagSkipLCD;
   if (FlagSkipLCD) {
     FlagSkipLCD = 0;
-  } else {
+  } else if (readable) {
+    lastReadableAt_ = Clock::now();
     La_Data->SetVisible(true);
-    La_Data->SetCaption(Shown(DataStr));
+    La_Data->SetCaption(text);
+    if (La_Stat->Caption() == kStatusNoLines) StatusBar();
+  } else if (Clock::now() - lastReadableAt_ > kReplyLimit) {
+    NoReadableLines();
   }
   GuardPort([this] {
     SioComPort1->FlushInput();
     Ti_Result->SetEnabled(true);
   });
-  if (shown && OnReading) {
-    framework::CallGuarded(this, [this] {
-      OnReading(La_Data->Caption(), LowByte(Rod), LowByte(Diap), LowByte(Razresh));
-    });
+  // The text read, not the display's caption: a flush that finds the device
+  // gone has blanked the display by now.
+  if (taken && OnReading) {
+    framework::CallGuarded(this,
+                           [&] { OnReading(text, setting.function, setting.range, setting.resolution); });
   }
+}
+
+// The instrument answers, but what it sends makes no reading: the strip
+// says so and the last reading no longer stands for the present.
+void TForm1::NoReadableLines() {
+  La_Stat->SetCaption(kStatusNoLines);
+  La_Data->SetVisible(false);
 }
 
 // --- Link start-up, liveness check and reset -------------------------------
@@ -361,6 +381,16 @@ void TForm1::LinkStartUp(const char* status) {
   ResetPanel();
   restoreOnLink_ = false;
   ProbeFlushed(status);
+}
+
+// The start of the program: the panel's settings stand (the menus show
+// them) and go to the instrument after the set-up.
+void TForm1::StartKeepingSettings() {
+  SioComPort1->FlushInput();
+  SioComPort1->FlushOutput();
+  ShowSettings();
+  restoreOnLink_ = true;
+  ProbeFlushed(kStatusSetup);
 }
 
 void TForm1::BeginProbing(const char* status) {
@@ -397,21 +427,63 @@ void TForm1::StopCycle() {
   La_Data->SetCaption(kBlankReading);
 }
 
+void TForm1::RaiseLinkLost() {
+  if (!FlagLinkUp || !OnLinkLost) return;
+  framework::CallGuarded(this, [this] { OnLinkLost(LowByte(Rod), LowByte(Diap), LowByte(Razresh)); });
+}
+
 // The instrument stopped answering: probe until it answers again, then
 // restore what the panel holds.
 void TForm1::LinkLost() {
+  RaiseLinkLost();
   StopCycle();
   restoreOnLink_ = true;
   BeginProbing(kStatusNoLink);
 }
 
 void TForm1::PortLost() {
+  RaiseLinkLost();
   StopCycle();
+  WaitForPort();
+  ClosePort();
+}
+
+// Ti_Reopen takes over: the port is tried again every second, silently.
+void TForm1::WaitForPort() {
   restoreOnLink_ = true;
   portLost_ = true;
   La_Stat->SetCaption(kStatusNoLink);
-  SioComPort1->SetOpen(false);
   Ti_Reopen->SetEnabled(true);
+}
+
+void TForm1::ClosePort() {
+  using comport::TTraceLogState;
+  const bool tracing = SioComPort1->Tracing() != TTraceLogState::tlOff;
+  const bool logging = SioComPort1->Logging() != TTraceLogState::tlOff;
+  // A trace or log that cannot be written does not end the diagnostics:
+  // the next session may find room again.
+  std::exception_ptr failure;
+  try {
+    SioComPort1->SetOpen(false);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // Closed, the port stores these and begins both at its next open.
+  if (tracing) SioComPort1->SetTracing(TTraceLogState::tlOn);
+  if (logging) SioComPort1->SetLogging(TTraceLogState::tlOn);
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TForm1::PortOpened(const char* status) {
+  deviceIdentity_ = DeviceIdentity(SioComPort1->ComNumber());
+  GuardPort([&] { BeginProbing(status); });
+}
+
+// A device the system cannot name is taken as it comes; a named one only
+// under the same name (a by-id link still missing just after plugging in
+// differs too, and is taken at a later try).
+bool TForm1::SameDevice() const {
+  return deviceIdentity_.empty() || DeviceIdentity(SioComPort1->ComNumber()) == deviceIdentity_;
 }
 
 // Every second until an instrument answers on it, the port is closed and
@@ -427,19 +499,37 @@ void TForm1::Ti_ReopenTimer(TObject*) {
   Ti_Diag->SetEnabled(false);
   Ti_Reopen->SetEnabled(true);
   try {
-    SioComPort1->SetOpen(false);
+    ClosePort();
     SioComPort1->SetOpen(true);
+    // Another device under the old name is left alone: nothing is sent.
+    if (SioComPort1->Open() && !SameDevice()) ClosePort();
   } catch (const framework::Exception&) {
     return;  // still gone: no box each second
   }
-  if (SioComPort1->Open()) GuardPort([this] { BeginProbing(kStatusNoLink); });
+  if (SioComPort1->Open()) PortOpened(kStatusNoLink);
 }
 
-void TForm1::FormCreate(TObject*) { LinkStartUp(kStatusSetup); }
+void TForm1::FormCreate(TObject*) {
+  // The port's own open has failed and said so once.
+  if (!SioComPort1->Open()) {
+    WaitForPort();
+    return;
+  }
+  deviceIdentity_ = DeviceIdentity(SioComPort1->ComNumber());
+  StartKeepingSettings();
+}
 
+// Enabled in the layout, the first tick repeats the start; later ones
+// finish a general reset.
 void TForm1::Ti_ResetTimer(TObject*) {
   Ti_Reset->SetEnabled(false);
-  GuardPort([this] { LinkStartUp(kStatusSetup); });
+  if (portLost_) return;  // Ti_Reopen brings the link up when the port opens
+  GuardPort([this] {
+    if (FlagReset)
+      LinkStartUp(kStatusSetup);
+    else
+      StartKeepingSettings();
+  });
 }
 
 void TForm1::SioComPort1Trigger(TObject*, Word, Word, Word) {

@@ -3,6 +3,7 @@
 // Every handler changes the panel state, sets the menu marks itself (a
 // click never checks an item) and asks the measurement cycle to send one
 // command at the next Ti_CMD tick; the command's characters go out there.
+#include <exception>
 #include <string_view>
 
 #include "app/Unit1.h"
@@ -400,22 +401,34 @@ void TForm1::N_G0Click(TObject*) {
 // --- Interface menu -------------------------------------------------------------
 
 // Settings of the port apply at an open, so the port is closed, set and
-// opened again. An open that fails raises here, after the mark has moved:
-// the menu then shows what the user asked for, the port stays closed.
+// opened again. The cycle stops for the change; every open that succeeds
+// runs the link start-up with the panel's settings (the instrument on the
+// port may be another, or may have lost characters at the old speed). An
+// open that fails raises here, after the mark has moved: the menu then
+// shows what the user asked for, the port stays closed and the strip says
+// "Нет связи".
 //
 // A port the user picks is the user's: a vanished device is no longer
-// reopened by itself. When the cycle had stopped for it, probing starts
-// again on the port opened here.
+// reopened by itself.
 void TForm1::ReopenPort(TMenuItem* item, Word comNumber, std::int32_t baud) {
   Ti_Reopen->SetEnabled(false);
-  const bool wasLost = portLost_;
   portLost_ = false;
   item->SetChecked(true);
-  SioComPort1->SetOpen(false);
+  StopCycle();
+  restoreOnLink_ = true;
+  La_Stat->SetCaption(kStatusNoLink);
+  // A trace that cannot be written is reported once the change is made.
+  std::exception_ptr closeFailure;
+  try {
+    ClosePort();
+  } catch (...) {
+    closeFailure = std::current_exception();
+  }
   if (comNumber != 0) SioComPort1->SetComNumber(comNumber);
   if (baud != 0) SioComPort1->SetBaud(baud);
   SioComPort1->SetOpen(true);
-  if (wasLost) GuardPort([this] { BeginProbing(kStatusNoLink); });
+  PortOpened(kStatusSetup);
+  if (closeFailure) std::rethrow_exception(closeFailure);
 }
 
 void TForm1::Com11Click(TObject*) { ReopenPort(Com11, 1, 0); }

@@ -320,23 +320,6 @@ void TSioCustomComPort::ReapplySettings() {
   reapplyAll_ = false;
 }
 
-std::exception_ptr TSioCustomComPort::DumpRecorders() {
-  // A file that cannot be written must not keep the port open: the close
-  // goes on, and the first failure is raised once it is done.
-  std::exception_ptr failure;
-  try {
-    SetTracing(TTraceLogState::tlDump);
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  try {
-    SetLogging(TTraceLogState::tlDump);
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
-  }
-  return failure;
-}
-
 void TSioCustomComPort::ClosePort() {
   open_ = false;
   if (openState_ != osOpen) return;

@@ -41,12 +41,15 @@
 //     held one EAlreadyOpen; other failures the class of their code. After a
 //     failure Open reads False and no dispatcher exists.
 //   - Open := False closes the port: an active trace or log is written to
-//     TraceName / LogName first. Asked while the dispatcher is delivering a
-//     trigger (from inside an event handler), the close is completed later
-//     through the hidden window (MsgFinishClose, 32266, re-posted while the
-//     worker threads run): until then OpenState is osClosing and every I/O,
-//     flush, trace and log call does nothing and returns its neutral result;
-//     Open := True meanwhile reopens the port when the close has completed.
+//     TraceName / LogName first; the first close that writes a file
+//     replaces it, later closes append to the same name (every session of
+//     a port closed and opened again stays in one file, oldest first).
+//     Asked while the dispatcher is delivering a trigger (from inside an
+//     event handler), the close is completed later through the hidden
+//     window (MsgFinishClose, 32266, re-posted while the worker threads
+//     run): until then OpenState is osClosing and every I/O, flush, trace
+//     and log call does nothing and returns its neutral result; Open :=
+//     True meanwhile reopens the port when the close has completed.
 //   - With AutoOpen (the default) an I/O call on a closed port first opens
 //     it; when that is impossible (or AutoOpen is off) the call raises
 //     ECommNotOpen, or the open's own exception. When the open fails with
@@ -405,6 +408,7 @@ class TSioCustomComPort : public TSioBaseComponent {
   void ClearEvents();
   void ReleaseWaitingDelivery();
   std::exception_ptr DumpRecorders();
+  void DumpAtClose(const TRecorderOps& ops);
   void DestroyWhileDelivering();
   void HandOver();
 
@@ -437,6 +441,9 @@ class TSioCustomComPort : public TSioBaseComponent {
   std::string logName_ = "SIO.LOG";
   bool logHex_ = true;
   bool logAllHex_ = false;
+  // The files the last closes wrote the trace and the log to.
+  std::string traceClosedTo_;
+  std::string logClosedTo_;
   bool useEventWord_ = true;
   Word commNotificationLevel_ = 10;
   TTapiMode tapiMode_ = TTapiMode::tmAuto;

@@ -1,5 +1,6 @@
 // Flow control, the trace and the dispatch log of the port component.
 #include <algorithm>
+#include <exception>
 
 #include "comport/SioPort.h"
 #include "errors/SioExcept.h"
@@ -60,23 +61,26 @@ struct TSioCustomComPort::TRecorderOps {
   void (TSioCustomComPort::*discard)();
   void (TSioCustomComPort::*resume)();
   void (TSioCustomComPort::*pause)();
+  // The file the last close wrote this recorder to ("" before the first).
+  std::string TSioCustomComPort::*closeDumpedTo;
+  bool (TSioBaseDispatcher::*holdsEntries)();
 };
 
 const TSioCustomComPort::TRecorderOps TSioCustomComPort::kTraceOps = {
-    &TSioCustomComPort::tracing_,      &TSioCustomComPort::traceSize_,
-    &TSioCustomComPort::traceName_,    &TSioCustomComPort::traceHex_,
-    &TSioCustomComPort::TraceBegin,    &TSioCustomComPort::TraceSaveToFile,
+    &TSioCustomComPort::tracing_,          &TSioCustomComPort::traceSize_,
+    &TSioCustomComPort::traceName_,        &TSioCustomComPort::traceHex_,
+    &TSioCustomComPort::TraceBegin,        &TSioCustomComPort::TraceSaveToFile,
     &TSioCustomComPort::TraceAppendToFile, &TSioCustomComPort::TraceReset,
-    &TSioCustomComPort::TraceDiscard,  &TSioCustomComPort::TraceResume,
-    &TSioCustomComPort::TracePause};
+    &TSioCustomComPort::TraceDiscard,      &TSioCustomComPort::TraceResume,
+    &TSioCustomComPort::TracePause,        &TSioCustomComPort::traceClosedTo_,
+    &TSioBaseDispatcher::TraceHoldsEntries};
 
 const TSioCustomComPort::TRecorderOps TSioCustomComPort::kLogOps = {
-    &TSioCustomComPort::logging_,    &TSioCustomComPort::logSize_,
-    &TSioCustomComPort::logName_,    &TSioCustomComPort::logHex_,
-    &TSioCustomComPort::LogBegin,    &TSioCustomComPort::LogSaveToFile,
-    &TSioCustomComPort::LogAppendToFile, &TSioCustomComPort::LogReset,
-    &TSioCustomComPort::LogDiscard,  &TSioCustomComPort::LogResume,
-    &TSioCustomComPort::LogPause};
+    &TSioCustomComPort::logging_,        &TSioCustomComPort::logSize_, &TSioCustomComPort::logName_,
+    &TSioCustomComPort::logHex_,         &TSioCustomComPort::LogBegin, &TSioCustomComPort::LogSaveToFile,
+    &TSioCustomComPort::LogAppendToFile, &TSioCustomComPort::LogReset, &TSioCustomComPort::LogDiscard,
+    &TSioCustomComPort::LogResume,       &TSioCustomComPort::LogPause, &TSioCustomComPort::logClosedTo_,
+    &TSioBaseDispatcher::LogHoldsEntries};
 
 // --- Flow control --------------------------------------------------------------
 
@@ -184,6 +188,35 @@ void TSioCustomComPort::ChangeRecorderState(const TRecorderOps& ops, TTraceLogSt
       if (current == TTraceLogState::tlOn) (this->*ops.pause)();
       break;
   }
+}
+
+// The first close that writes a recorder to its file replaces the file;
+// later closes append to it, as long as the name stays. A port closed and
+// opened again (a reopen, a ComNumber change) thus keeps every session of
+// the component's life in one file, oldest first. A dump with nothing
+// recorded writes no file and does not count as the first.
+void TSioCustomComPort::DumpAtClose(const TRecorderOps& ops) {
+  const TTraceLogState state = this->*ops.state;
+  if (openState_ != osOpen || (state != TTraceLogState::tlOn && state != TTraceLogState::tlPause)) return;
+  const std::string& name = this->*ops.name;
+  std::string& closedTo = this->*ops.closeDumpedTo;
+  const bool recorded = (dispatcher_.get()->*ops.holdsEntries)();
+  ChangeRecorderState(ops, closedTo == name ? TTraceLogState::tlAppend : TTraceLogState::tlDump);
+  if (recorded) closedTo = name;
+}
+
+std::exception_ptr TSioCustomComPort::DumpRecorders() {
+  // A file that cannot be written must not keep the port open: the close
+  // goes on, and the first failure is raised once it is done.
+  std::exception_ptr failure;
+  for (const TRecorderOps* ops : {&kTraceOps, &kLogOps}) {
+    try {
+      DumpAtClose(*ops);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  return failure;
 }
 
 void TSioCustomComPort::SetTracing(TTraceLogState value) { ChangeRecorderState(kTraceOps, value); }

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <system_error>
 
@@ -44,6 +45,40 @@ void AppendNumbered(const fs::path& devRoot, std::string_view stem,
     if (!fs::exists(fs::symlink_status(node, error))) return;
     devices.push_back(std::move(node));
   }
+}
+
+// The name of the link in `byIdFolder` that leads to `target`, or empty.
+std::string StableName(const fs::path& target, const fs::path& byIdFolder) {
+  std::error_code error;
+  for (fs::directory_iterator it(byIdFolder, error), end; !error && it != end; it.increment(error)) {
+    std::error_code same;
+    if (fs::equivalent(it->path(), target, same) && !same) return it->path().filename().string();
+  }
+  return {};
+}
+
+std::string FirstLineOf(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+// The USB device a tty node hangs off is the nearest folder above it with
+// a vendor id (a few levels up: port, interface, device); the hub above a
+// device without a serial number must not stand in for it.
+std::string UsbSerial(const fs::path& target, const fs::path& sysClassTty) {
+  std::error_code error;
+  fs::path node = fs::canonical(sysClassTty / target.filename() / "device", error);
+  for (int level = 0; !error && level < 4 && node.has_relative_path(); ++level) {
+    if (fs::exists(node / "idVendor", error)) {
+      if (!fs::exists(node / "serial", error)) return {};
+      return FirstLineOf(node / "idVendor") + ":" + FirstLineOf(node / "idProduct") + ":" +
+             FirstLineOf(node / "serial");
+    }
+    node = node.parent_path();
+  }
+  return {};
 }
 
 }  // namespace
@@ -100,14 +135,19 @@ std::string DescribeComDevice(int number, const fs::path& byIdFolder) {
   const fs::path target = fs::canonical(*device, error);
   if (error) return device->string();
   std::string text = target.string();
-  for (fs::directory_iterator it(byIdFolder, error), end; !error && it != end; it.increment(error)) {
-    std::error_code same;
-    if (fs::equivalent(it->path(), target, same) && !same) {
-      text += " (" + it->path().filename().string() + ")";
-      break;
-    }
-  }
+  if (const std::string name = StableName(target, byIdFolder); !name.empty()) text += " (" + name + ")";
   return text;
+}
+
+std::string ComDeviceIdentity(int number, const fs::path& byIdFolder, const fs::path& sysClassTty) {
+  std::optional<fs::path> device = ResolveComDevice(number);
+  if (!device) return {};
+  std::error_code error;
+  const fs::path target = fs::canonical(*device, error);
+  if (error) return {};
+  if (std::string name = StableName(target, byIdFolder); !name.empty()) return "by-id:" + name;
+  if (std::string serial = UsbSerial(target, sysClassTty); !serial.empty()) return "usb:" + serial;
+  return {};
 }
 
 std::string_view OpenFailureHint(DWORD error) {

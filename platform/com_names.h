@@ -51,6 +51,15 @@ std::optional<std::filesystem::path> ResolveComDevice(int number);
 std::string DescribeComDevice(int number,
                               const std::filesystem::path& byIdFolder = "/dev/serial/by-id");
 
+// The system's own name for the device behind COMn, to tell it apart from
+// another device that later takes the same path: "by-id:" and the name of
+// the link in `byIdFolder` that leads to it, else "usb:" and the USB
+// vendor, product and serial number of the device it hangs off (found
+// from `sysClassTty`/<node>/device upwards), else empty: the system names
+// no serial port on a board nor a pseudo-terminal.
+std::string ComDeviceIdentity(int number, const std::filesystem::path& byIdFolder = "/dev/serial/by-id",
+                              const std::filesystem::path& sysClassTty = "/sys/class/tty");
+
 // A line to show the user beside the system text of a failed open, or an
 // empty view. For ERROR_ACCESS_DENIED it explains the two causes on Linux:
 // another program holds the port, or the user is not in the dialout group.

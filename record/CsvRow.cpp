@@ -23,6 +23,7 @@ const char* StatusText(ReadingKind kind) {
   switch (kind) {
     case ReadingKind::Value: return "ok";
     case ReadingKind::Overload: return "overload";
+    case ReadingKind::NoLink: return "no_link";
     default: return "unreadable";
   }
 }

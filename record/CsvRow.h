@@ -6,7 +6,8 @@
 // double; empty for an overload or an unreadable reading), unit, function
 // (the instrument's letter: U V I J R Z F T), range (the range digit),
 // resolution (0, 1, 2 for 3 1/2, 4 1/2, 5 1/2 digits), raw (the display
-// text as shown), status ("ok", "overload", "unreadable") and segment
+// text as shown), status ("ok", "overload", "unreadable", or "no_link"
+// for an outage: no value, no raw text) and segment
 // (starts at 1 and grows by one whenever function, range or resolution
 // changes, so that readings of different settings never blend into one
 // run of a column unnoticed). Fields are quoted where they hold a comma,

@@ -26,7 +26,9 @@
 
 namespace record {
 
-enum class ReadingKind { Value, Overload, Unreadable };
+// NoLink is no reading at all: the instrument could not be reached (an
+// outage). ParseReading never gives it.
+enum class ReadingKind { Value, Overload, Unreadable, NoLink };
 
 struct Reading {
   ReadingKind kind = ReadingKind::Unreadable;

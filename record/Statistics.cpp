@@ -16,6 +16,7 @@ const Summary* Statistics::Find(char function, const std::string& unit) const {
 }
 
 void Statistics::Add(const Reading& reading, char function, double seconds) {
+  if (reading.kind == ReadingKind::NoLink) return;
   auto it = std::find_if(summaries_.begin(), summaries_.end(), [&](const Summary& s) {
     return s.function == function && s.unit == reading.unit;
   });

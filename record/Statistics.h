@@ -38,7 +38,8 @@ struct Summary {
 
 class Statistics {
  public:
-  // Counts one reading taken at `seconds` with the setting's function.
+  // Counts one reading taken at `seconds` with the setting's function (an
+  // outage, NoLink, is no reading and is not counted).
   void Add(const Reading& reading, char function, double seconds);
   void Clear() { summaries_.clear(); }
   // One summary per function and unit, in the order they first appeared.

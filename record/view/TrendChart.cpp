@@ -32,8 +32,6 @@ TrendChart::TrendChart(QWidget* parent) : QChartView(parent) {
   auto* chart = new QChart();  // the view takes it over
   chart->legend()->hide();
   chart->setMargins(QMargins(4, 4, 4, 4));
-  series_ = new QLineSeries(chart);
-  chart->addSeries(series_);
   timeAxis_ = new QDateTimeAxis(chart);
   timeAxis_->setFormat(QStringLiteral("HH:mm:ss"));
   timeAxis_->setTickCount(6);
@@ -41,9 +39,8 @@ TrendChart::TrendChart(QWidget* parent) : QChartView(parent) {
   valueAxis_->setLabelFormat(QStringLiteral("%.6g"));
   chart->addAxis(timeAxis_, Qt::AlignBottom);
   chart->addAxis(valueAxis_, Qt::AlignLeft);
-  series_->attachAxis(timeAxis_);
-  series_->attachAxis(valueAxis_);
   setChart(chart);
+  RunSeries(0);
   setRenderHint(QPainter::Antialiasing, false);
   setRubberBand(QChartView::NoRubberBand);
 }
@@ -88,7 +85,7 @@ void TrendChart::FitValues() {
   double low = 0.0;
   double high = 0.0;
   for (const Point& p : decimated_) {
-    if (p.t < from_ || p.t > to_) continue;
+    if (p.t < from_ || p.t > to_ || std::isnan(p.v)) continue;
     low = any ? std::min(low, p.v) : p.v;
     high = any ? std::max(high, p.v) : p.v;
     any = true;
@@ -103,18 +100,51 @@ void TrendChart::FitValues() {
 void TrendChart::Redraw() {
   if (trend_ == nullptr || trend_->points.empty()) {
     decimated_.clear();
-    series_->clear();
+    DrawRuns();
     return;
   }
   if (autoscale_) FitTime();
   const auto columns = static_cast<std::size_t>(std::max(100.0, chart()->plotArea().width()));
   Decimate(trend_->points, from_, to_, columns, decimated_);
   if (autoscale_) FitValues();
-  QList<QPointF> points;
-  points.reserve(static_cast<qsizetype>(decimated_.size()));
-  for (const Point& p : decimated_) points.append(QPointF(p.t * 1000.0, p.v));
-  series_->replace(points);
+  DrawRuns();
   ApplyAxes();
+}
+
+QLineSeries* TrendChart::RunSeries(std::size_t index) {
+  while (series_.size() <= index) {
+    auto* series = new QLineSeries(chart());
+    chart()->addSeries(series);
+    series->attachAxis(timeAxis_);
+    series->attachAxis(valueAxis_);
+    // Every run is the same trend: one colour.
+    if (!series_.empty()) series->setPen(series_.front()->pen());
+    series_.push_back(series);
+  }
+  return series_[index];
+}
+
+void TrendChart::DrawRuns() {
+  drawnPoints_ = 0;
+  drawnLines_ = 0;
+  QList<QPointF> run;
+  const auto flush = [&] {
+    if (run.isEmpty()) return;
+    RunSeries(drawnLines_++)->replace(run);
+    run.clear();
+  };
+  for (const Point& p : decimated_) {
+    if (std::isnan(p.v)) {
+      flush();
+      continue;
+    }
+    run.append(QPointF(p.t * 1000.0, p.v));
+    ++drawnPoints_;
+  }
+  flush();
+  // Series of runs that are gone stay for later redraws, empty.
+  for (std::size_t i = drawnLines_; i < series_.size(); ++i)
+    if (series_[i]->count() != 0) series_[i]->clear();
 }
 
 void TrendChart::ApplyAxes() {

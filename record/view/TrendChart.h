@@ -3,7 +3,8 @@
 // Drawing never hands the chart more points than the plot is wide in
 // pixels times two: each refresh decimates the visible time window to the
 // minimum and maximum per pixel column (record/Decimate.h), so a week of
-// readings draws as fast as a minute.
+// readings draws as fast as a minute. An outage in the trend breaks the
+// line: each run between two outages is a line of its own.
 //
 // Mouse: the wheel zooms time around the pointer (with Ctrl: the values),
 // dragging with the left button pans, a double click goes back to
@@ -45,8 +46,10 @@ class TrendChart : public QChartView {
   void SetAutoscale(bool autoscale);
   // The chart as a PNG file; false when it cannot be written.
   bool SavePng(const QString& path);
-  // Points handed to the series at the last redraw.
-  std::size_t DrawnPoints() const { return decimated_.size(); }
+  // Points handed to the series at the last redraw, and the lines they
+  // make (one more than the outages between them).
+  std::size_t DrawnPoints() const { return drawnPoints_; }
+  std::size_t DrawnLines() const { return drawnLines_; }
   // The visible time window, seconds since the epoch.
   double From() const { return from_; }
   double To() const { return to_; }
@@ -71,12 +74,18 @@ class TrendChart : public QChartView {
   void FitValues();
   void ApplyAxes();
   void LeaveAutoscale();
+  // Hands the decimated points to the series, one series per run between
+  // outages.
+  void DrawRuns();
+  QLineSeries* RunSeries(std::size_t index);
 
   const Trend* trend_ = nullptr;
-  QLineSeries* series_ = nullptr;
+  std::vector<QLineSeries*> series_;  // owned by the chart; the first always exists
   QDateTimeAxis* timeAxis_ = nullptr;
   QValueAxis* valueAxis_ = nullptr;
   std::vector<Point> decimated_;
+  std::size_t drawnPoints_ = 0;
+  std::size_t drawnLines_ = 0;
   double from_ = 0.0;
   double to_ = 1.0;
   double low_ = 0.0;

@@ -203,7 +203,7 @@ TEST(SioPortRecorders, StateTableOnAnOpenPort) {
   }
 }
 
-TEST(SioPortRecorders, CloseWritesTheFilesAndAPortChangeStartsAgain) {
+TEST(SioPortRecorders, CloseWritesTheFilesAndAPortChangeGoesOn) {
   FakePort first(33);
   FakePort second(34);
   DumpFolder folder;
@@ -232,6 +232,23 @@ TEST(SioPortRecorders, CloseWritesTheFilesAndAPortChangeStartsAgain) {
   EXPECT_EQ(port.Tracing(), TTraceLogState::tlOff);
   EXPECT_EQ(port.Logging(), TTraceLogState::tlOff);
   EXPECT_EQ(ReadFile(folder.File("second.trc")), "Transmit: \r\n2");
+
+  // Opened again on the same files: later closes, a port change among them,
+  // append to what the earlier ones wrote, each after a blank line.
+  port.SetTracing(TTraceLogState::tlOn);
+  port.SetLogging(TTraceLogState::tlOn);
+  port.SetOpen(true);
+  port.WriteBlock("3", 1);
+  port.SetComNumber(33);
+  port.WriteBlock("4", 1);
+  port.SetOpen(false);
+  EXPECT_EQ(ReadFile(folder.File("second.trc")),
+            "Transmit: \r\n2\r\n\r\nTransmit: \r\n3\r\n\r\nTransmit: \r\n4");
+  const std::string log = ReadFile(folder.File("first.log"));
+  std::size_t headers = 0;
+  for (std::size_t at = log.find("SIO v3.02"); at != std::string::npos; at = log.find("SIO v3.02", at + 1))
+    ++headers;
+  EXPECT_EQ(headers, 4u) << "every session of the log, none written over";
 }
 
 TEST(SioPortRecorders, AnUnwritableTraceStillClosesThePort) {

@@ -100,6 +100,15 @@ void PumpFor(std::chrono::milliseconds span) {
   while (Clock::now() < end) framework::Application->ProcessMessages();
 }
 
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() >= deadline) return false;
+    PumpFor(20ms);
+  }
+  return true;
+}
+
 QImage GrabScreen() {
   QScreen* screen = QGuiApplication::primaryScreen();
   return screen == nullptr ? QImage() : screen->grabWindow(0).toImage();

@@ -4,9 +4,9 @@
 #pragma once
 
 #include <QImage>
-
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +48,8 @@ void LinkCom1(const std::filesystem::path& target);
 
 // Serves the application's loop for Span.
 void PumpFor(std::chrono::milliseconds span);
+// Serves it until Done holds (true) or Limit has passed (false).
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
 // The whole screen as the X server shows it.
 QImage GrabScreen();
