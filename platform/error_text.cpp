@@ -118,9 +118,10 @@ DWORD Win32ErrorFromErrno(int errnoValue) {
       return ERROR_FILE_NOT_FOUND;
     case EACCES:
     case EPERM:
+      return ERROR_ACCESS_DENIED;
     case EBUSY:
     case EWOULDBLOCK:
-      return ERROR_ACCESS_DENIED;
+      return ERROR_SHARING_VIOLATION;
     case ENOMEM:
       return ERROR_NOT_ENOUGH_MEMORY;
     case EINVAL:
