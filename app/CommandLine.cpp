@@ -141,9 +141,12 @@ const std::vector<Option>& Options() {
        }},
       {"--format", Value::required, Mode::headless,
        [](CommandLine& c, const std::string& v, std::string& e) {
-         if (v == "csv") c.format = record::RowFormat::csv;
-         else if (v == "jsonl") c.format = record::RowFormat::jsonl;
-         else return e = "--format takes csv or jsonl", false;
+         if (v == "csv")
+           c.format = record::RowFormat::csv;
+         else if (v == "jsonl")
+           c.format = record::RowFormat::jsonl;
+         else
+           return e = "--format takes csv or jsonl", false;
          return true;
        }},
       {"--timeout", Value::required, Mode::headless,
@@ -192,14 +195,11 @@ std::optional<char> FunctionLetter(const std::string& name) {
     const char* name;
     char function;
   } kNames[] = {
-      {"VOLT", 'U'},  {"VOLTAGE", 'U'},  {"VOLT:DC", 'U'},   {"VOLTAGE:DC", 'U'}, {"DCV", 'U'},
-      {"VOLT:AC", 'V'}, {"VOLTAGE:AC", 'V'}, {"ACV", 'V'},
-      {"CURR", 'I'},  {"CURRENT", 'I'},  {"CURR:DC", 'I'},   {"CURRENT:DC", 'I'}, {"DCI", 'I'},
-      {"CURR:AC", 'J'}, {"CURRENT:AC", 'J'}, {"ACI", 'J'},
-      {"RES", 'R'},   {"RESISTANCE", 'R'},
-      {"FRES", 'Z'},  {"FRESISTANCE", 'Z'},
-      {"FREQ", 'F'},  {"FREQUENCY", 'F'},
-      {"PER", 'T'},   {"PERIOD", 'T'},
+      {"VOLT", 'U'},    {"VOLTAGE", 'U'},    {"VOLT:DC", 'U'},    {"VOLTAGE:DC", 'U'}, {"DCV", 'U'},
+      {"VOLT:AC", 'V'}, {"VOLTAGE:AC", 'V'}, {"ACV", 'V'},        {"CURR", 'I'},       {"CURRENT", 'I'},
+      {"CURR:DC", 'I'}, {"CURRENT:DC", 'I'}, {"DCI", 'I'},        {"CURR:AC", 'J'},    {"CURRENT:AC", 'J'},
+      {"ACI", 'J'},     {"RES", 'R'},        {"RESISTANCE", 'R'}, {"FRES", 'Z'},       {"FRESISTANCE", 'Z'},
+      {"FREQ", 'F'},    {"FREQUENCY", 'F'},  {"PER", 'T'},        {"PERIOD", 'T'},
   };
   const std::string upper = Upper(name);
   for (const auto& entry : kNames)

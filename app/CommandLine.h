@@ -48,7 +48,7 @@ struct CommandLine {
   std::string record;  // with the window: record into this file from the start
   // Headless measurement.
   bool headless = false;
-  long count = 0;  // readings to take; 0: until stopped
+  long count = 0;                         // readings to take; 0: until stopped
   std::optional<double> durationSeconds;  // stop after this long
   std::optional<char> function;
   std::optional<char> range;

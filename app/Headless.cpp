@@ -70,8 +70,7 @@ class Run {
     // Readings come one reading interval apart, and the one after a
     // setting is not shown: the instrument counts as silent only when
     // nothing came for the time-out beyond two intervals.
-    const double limitSeconds =
-        options_.timeoutSeconds + 2 * form_.Ti_Result->Interval() / 1000.0;
+    const double limitSeconds = options_.timeoutSeconds + 2 * form_.Ti_Result->Interval() / 1000.0;
     lastSign_ = Clock::now();
     int code = kDone;
     while (!Finished()) {
@@ -149,8 +148,8 @@ class Run {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%g", limitSeconds);
     return "the instrument on " + platform::DescribeComPort(form_.SioComPort1->ComNumber()) +
-           " did not answer: no reading for " + seconds + " s" +
-           (shown_ == 0 ? " since the start" : "") + (errors_.empty() ? "" : "; " + errors_);
+           " did not answer: no reading for " + seconds + " s" + (shown_ == 0 ? " since the start" : "") +
+           (errors_.empty() ? "" : "; " + errors_);
   }
 
   const CommandLine& options_;
@@ -196,8 +195,8 @@ int RunHeadless(const CommandLine& options) {
   int code = kDone;
   if (!form->SioComPort1->Open()) {
     std::string reason = firstError.empty() ? "the port did not open" : firstError;
-    code = Fail(kPortFailed, platform::DescribeComPort(form->SioComPort1->ComNumber()) +
-                                 " cannot be opened: " + reason);
+    code = Fail(kPortFailed,
+                platform::DescribeComPort(form->SioComPort1->ComNumber()) + " cannot be opened: " + reason);
   } else {
     code = Run(options, *form, firstError, stop).Go();
     if (!ClosePort(*form) && code == kDone) code = kFileFailed;

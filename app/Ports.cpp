@@ -22,7 +22,8 @@ bool ResolvePort(const CommandLine& line, int& comNumber, std::string& error) {
   }
   error = "--port " + line.portDevice +
           ": no COM number leads to this device (see --list-ports); give it one with a link: "
-          "ln -s " + line.portDevice + " " + (platform::DosDevicesFolder() / "comN").string();
+          "ln -s " +
+          line.portDevice + " " + (platform::DosDevicesFolder() / "comN").string();
   return false;
 }
 

@@ -76,8 +76,7 @@ void ReportOnStandardError(const std::string& text) {
   std::fprintf(stderr, "tesmar: %s\n", line.c_str());
 }
 
-TTerminationSignals::TTerminationSignals(std::function<void()> onSignal)
-    : onSignal_(std::move(onSignal)) {
+TTerminationSignals::TTerminationSignals(std::function<void()> onSignal) : onSignal_(std::move(onSignal)) {
   // The waiter inherits this thread's mask; both must have them blocked.
   BlockTerminationSignals();
   static std::once_flag registered;
@@ -106,8 +105,7 @@ TTerminationSignals::~TTerminationSignals() {
 platform::LRESULT TTerminationSignals::WindowProc(platform::HWND window, platform::UINT msg,
                                                   platform::WPARAM wParam, platform::LPARAM lParam) {
   auto* self = reinterpret_cast<TTerminationSignals*>(platform::GetWindowLongPtrA(window, 0));
-  if (msg != kMsgTerminate || self == nullptr)
-    return platform::DefWindowProcA(window, msg, wParam, lParam);
+  if (msg != kMsgTerminate || self == nullptr) return platform::DefWindowProcA(window, msg, wParam, lParam);
   self->Handle();
   return 0;
 }

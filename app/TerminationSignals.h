@@ -52,8 +52,8 @@ class TTerminationSignals {
   int Received() const { return received_.load(); }
 
  private:
-  static platform::LRESULT WindowProc(platform::HWND window, platform::UINT msg,
-                                      platform::WPARAM wParam, platform::LPARAM lParam);
+  static platform::LRESULT WindowProc(platform::HWND window, platform::UINT msg, platform::WPARAM wParam,
+                                      platform::LPARAM lParam);
   void Wait();
   void Handle();
 

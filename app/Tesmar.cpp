@@ -33,8 +33,7 @@ bool Set(const char* name) {
 bool DisplayNamed() { return Set("QT_QPA_PLATFORM") || Set("DISPLAY") || Set("WAYLAND_DISPLAY"); }
 
 [[noreturn]] void NoDisplay(const std::string& why) {
-  std::fprintf(stderr, "tesmar: no display (%s): run it under a display, or with --headless\n",
-               why.c_str());
+  std::fprintf(stderr, "tesmar: no display (%s): run it under a display, or with --headless\n", why.c_str());
   std::_Exit(kUsage);
 }
 

@@ -18,8 +18,7 @@ using dispatcher::TSioBaseDispatcher;
 constexpr std::int32_t kOpenFileNotFound = -static_cast<std::int32_t>(platform::ERROR_FILE_NOT_FOUND);
 constexpr std::int32_t kOpenPathNotFound = -static_cast<std::int32_t>(platform::ERROR_PATH_NOT_FOUND);
 constexpr std::int32_t kOpenAccessDenied = -static_cast<std::int32_t>(platform::ERROR_ACCESS_DENIED);
-constexpr std::int32_t kOpenSharingViolation =
-    -static_cast<std::int32_t>(platform::ERROR_SHARING_VIOLATION);
+constexpr std::int32_t kOpenSharingViolation = -static_cast<std::int32_t>(platform::ERROR_SHARING_VIOLATION);
 
 // Bits of OpenLine's option byte.
 constexpr std::uint8_t kOpenDtr = 0x01;

@@ -175,8 +175,7 @@ void TSioCustomComPort::ChangeRecorderState(const TRecorderOps& ops, TTraceLogSt
       if (!running) break;
       (this->*ops.resume)();
       try {
-        (this->*(value == TTraceLogState::tlDump ? ops.save : ops.append))(this->*ops.name,
-                                                                            this->*ops.hex);
+        (this->*(value == TTraceLogState::tlDump ? ops.save : ops.append))(this->*ops.name, this->*ops.hex);
       } catch (framework::Exception& e) {
         // "Disk full" alone does not say which of the two files failed.
         e.SetMessage("Cannot write \"" + this->*ops.name + "\": " + e.Message());

@@ -4,9 +4,9 @@
 #include <QDialog>
 #include <QDir>
 #include <QEvent>
-#include <QTemporaryDir>
 #include <QMessageBox>
 #include <QStyleFactory>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>

@@ -43,8 +43,8 @@ fs::path HomeFolder() {
 bool SameFile(const fs::path& a, const fs::path& b) {
   struct stat first {};
   struct stat second {};
-  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
 }
 
 void AppendNumbered(const fs::path& devRoot, std::string_view stem,
@@ -145,11 +145,11 @@ std::string DescribeComLookup(int number) {
   if (fs::exists(fs::symlink_status(link, error))) return link.string();
   const std::vector<fs::path> devices = AutomaticComDevices();
   if (number >= 1 && static_cast<std::size_t>(number) <= devices.size())
-    return devices[static_cast<std::size_t>(number - 1)].string() + ", device " +
-           std::to_string(number) + " of the automatic numbering";
+    return devices[static_cast<std::size_t>(number - 1)].string() + ", device " + std::to_string(number) +
+           " of the automatic numbering";
   return "no link " + name + " in " + DosDevicesFolder().string() +
-         ", and the automatic numbering (ttyS, ttyUSB, ttyACM) has " +
-         std::to_string(devices.size()) + " device" + (devices.size() == 1 ? "" : "s");
+         ", and the automatic numbering (ttyS, ttyUSB, ttyACM) has " + std::to_string(devices.size()) +
+         " device" + (devices.size() == 1 ? "" : "s");
 }
 
 std::optional<int> ComNumberOf(const fs::path& device) {

@@ -55,10 +55,8 @@ std::string CsvWriter::Sentence(int what, int error) const {
   return Fill(language_ == Language::russian ? s.russian : s.english, path_, detail);
 }
 
-std::unique_ptr<CsvWriter> CsvWriter::Open(const std::string& path, std::string& error,
-                                           Language language) {
-  if (path == "-")
-    return std::unique_ptr<CsvWriter>(new CsvWriter(path, STDOUT_FILENO, false, language));
+std::unique_ptr<CsvWriter> CsvWriter::Open(const std::string& path, std::string& error, Language language) {
+  if (path == "-") return std::unique_ptr<CsvWriter>(new CsvWriter(path, STDOUT_FILENO, false, language));
   // Non-blocking only for the open itself: a FIFO without a reader would
   // otherwise hold the caller (the window) until one comes.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
@@ -197,8 +195,10 @@ bool CsvWriter::WaitWritable() {
       std::lock_guard lock(mutex_);
       stopping = stopping_;
     }
-    if (!stopping) quietSince = Clock::now();
-    else if (Clock::now() - quietSince >= kGiveUpAfter) return false;
+    if (!stopping)
+      quietSince = Clock::now();
+    else if (Clock::now() - quietSince >= kGiveUpAfter)
+      return false;
   }
 }
 

@@ -48,8 +48,7 @@ Reading Session::Add(const std::string& text, const Setting& setting, WallClock:
     row.setting = setting;
     row.raw = text;
     row.segment = segment_;
-    if (writer_->Append(format_ == RowFormat::jsonl ? FormatJsonRow(row) : FormatRow(row)))
-      ++rowsQueued_;
+    if (writer_->Append(format_ == RowFormat::jsonl ? FormatJsonRow(row) : FormatRow(row))) ++rowsQueued_;
   }
   return reading;
 }

@@ -36,9 +36,9 @@ TEST(CommandLine, AcceptsTheWindowAndTheHeadlessForms) {
   EXPECT_EQ(line->timeoutSeconds, 2.5);
 
   // A run until stopped, for a time, in JSON Lines, on a device.
-  line = app::ParseCommandLine({"--headless", "--duration", "90", "--format", "jsonl", "--port",
-                                "/dev/serial/by-id/usb-X-if00-port0"},
-                               error);
+  line = app::ParseCommandLine(
+      {"--headless", "--duration", "90", "--format", "jsonl", "--port", "/dev/serial/by-id/usb-X-if00-port0"},
+      error);
   ASSERT_TRUE(line) << error;
   EXPECT_EQ(line->count, 0);
   EXPECT_EQ(line->durationSeconds, 90.0);
@@ -58,9 +58,9 @@ TEST(CommandLine, AcceptsTheWindowAndTheHeadlessForms) {
   line = app::ParseCommandLine({"--help"}, error);
   ASSERT_TRUE(line);
   EXPECT_TRUE(line->help);
-  for (const char* option : {"--record", "--headless", "--count", "--function", "--range",
-                             "--resolution", "--csv", "--port", "--timeout", "--help", "--version",
-                             "--list-ports", "--duration", "--format", "jsonl", "SIGHUP"})
+  for (const char* option :
+       {"--record", "--headless", "--count", "--function", "--range", "--resolution", "--csv", "--port",
+        "--timeout", "--help", "--version", "--list-ports", "--duration", "--format", "jsonl", "SIGHUP"})
     EXPECT_NE(app::HelpText().find(option), std::string::npos) << option;
 }
 
@@ -122,12 +122,11 @@ TEST(CommandLine, FunctionsByLetterAndBySCPIName) {
     char function;
   };
   const std::vector<Case> cases = {
-      {"U", 'U'},          {"VOLT", 'U'},       {"voltage", 'U'},     {"Volt:DC", 'U'},
-      {"VOLTAGE:DC", 'U'}, {"dcv", 'U'},        {"VOLT:AC", 'V'},     {"voltage:ac", 'V'},
-      {"acv", 'V'},        {"CURR", 'I'},       {"CURRent:DC", 'I'},  {"dci", 'I'},
-      {"CURR:AC", 'J'},    {"aci", 'J'},        {"RES", 'R'},         {"resistance", 'R'},
-      {"FRES", 'Z'},       {"FRESistance", 'Z'}, {"fres", 'Z'},       {"FREQ", 'F'},
-      {"frequency", 'F'},  {"PER", 'T'},        {"period", 'T'},      {"T", 'T'},
+      {"U", 'U'},          {"VOLT", 'U'},    {"voltage", 'U'},     {"Volt:DC", 'U'}, {"VOLTAGE:DC", 'U'},
+      {"dcv", 'U'},        {"VOLT:AC", 'V'}, {"voltage:ac", 'V'},  {"acv", 'V'},     {"CURR", 'I'},
+      {"CURRent:DC", 'I'}, {"dci", 'I'},     {"CURR:AC", 'J'},     {"aci", 'J'},     {"RES", 'R'},
+      {"resistance", 'R'}, {"FRES", 'Z'},    {"FRESistance", 'Z'}, {"fres", 'Z'},    {"FREQ", 'F'},
+      {"frequency", 'F'},  {"PER", 'T'},     {"period", 'T'},      {"T", 'T'},
   };
   for (const Case& c : cases) {
     std::string error;

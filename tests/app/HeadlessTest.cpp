@@ -152,8 +152,10 @@ TEST(Headless, ASignalEndsARunUntilStoppedInOrder) {
     const auto lines = Lines(rows);
     ASSERT_GE(lines.size(), header + 3);
     for (std::size_t i = header; i < lines.size(); ++i) {
-      if (header == 1) EXPECT_EQ(Fields(lines[i]).size(), 10u) << lines[i];
-      else EXPECT_TRUE(lines[i].front() == '{' && lines[i].back() == '}') << lines[i];
+      if (header == 1)
+        EXPECT_EQ(Fields(lines[i]).size(), 10u) << lines[i];
+      else
+        EXPECT_TRUE(lines[i].front() == '{' && lines[i].back() == '}') << lines[i];
     }
     std::ifstream traceFile(trace);
     std::string first;
@@ -231,8 +233,9 @@ TEST(Headless, ASilentInstrumentEndsTheRunAfterTheTimeOut) {
   const Outcome out = RunProgram("--headless --count 2 --timeout 1");
   EXPECT_EQ(out.code, 4);
   // One second beyond two reading intervals of a second.
-  EXPECT_NE(out.errors.find("COM1 (" + sim->SlavePath() + ") did not answer: no reading for 3 s since the start"),
-            std::string::npos)
+  EXPECT_NE(
+      out.errors.find("COM1 (" + sim->SlavePath() + ") did not answer: no reading for 3 s since the start"),
+      std::string::npos)
       << out.errors;
   // It waited the whole time-out, not less.
   EXPECT_GE(out.took, 3s);

@@ -2,8 +2,8 @@
 // says so in one line; a signal ends it in order whatever it is doing (a
 // box open, a trace that cannot be written, a reader of its rows that
 // left), and, when it cannot end in order, still ends.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -80,19 +80,32 @@ TEST(Ending, ASignalEndsThePanelInEveryState) {
   ASSERT_EQ(::mkfifo(stuck.c_str(), 0600), 0);
   struct Case {
     const char* name;
-    bool instrument;                // the simulator as COM1, or COM1 missing
+    bool instrument;  // the simulator as COM1, or COM1 missing
     std::vector<std::string> args;
     int signal;
     std::function<void()> meanwhile;  // between the window's showing and the signal
     int exitCode;
-    const char* errorSays;          // on standard error ("" for nothing asked)
-    fs::path written;               // a trace that must be there afterwards
+    const char* errorSays;  // on standard error ("" for nothing asked)
+    fs::path written;       // a trace that must be there afterwards
   };
   int reader = -1;
   const Case cases[] = {
       {"start-up box open", false, {}, SIGTERM, nullptr, 0, "", {}},
-      {"trace to a full disk", true, {"--trace=/dev/full"}, SIGTERM, nullptr, 0, "\"/dev/full\": Disk full", {}},
-      {"terminal closed", true, {"--trace=" + (scratch / "hup.trc").string()}, SIGHUP, nullptr, 0, "",
+      {"trace to a full disk",
+       true,
+       {"--trace=/dev/full"},
+       SIGTERM,
+       nullptr,
+       0,
+       "\"/dev/full\": Disk full",
+       {}},
+      {"terminal closed",
+       true,
+       {"--trace=" + (scratch / "hup.trc").string()},
+       SIGHUP,
+       nullptr,
+       0,
+       "",
        scratch / "hup.trc"},
       // The reader takes two rows and leaves: the recording stops with its
       // message, the panel goes on until the signal.
@@ -104,23 +117,35 @@ TEST(Ending, ASignalEndsThePanelInEveryState) {
          std::string rows;
          char c;
          while (std::count(rows.begin(), rows.end(), '\n') < 2) {
-           if (::read(reader, &c, 1) == 1) rows += c;
-           else std::this_thread::sleep_for(10ms);
+           if (::read(reader, &c, 1) == 1)
+             rows += c;
+           else
+             std::this_thread::sleep_for(10ms);
          }
          ::close(reader);
          std::this_thread::sleep_for(2s);
        },
-       0, "", {}},
+       0,
+       "",
+       {}},
       // A trace file that takes nothing holds the close: the program still
       // ends, saying so.
-      {"trace into a FIFO nobody reads", true, {"--trace=" + stuck.string()}, SIGINT, nullptr, 1,
-       "ending at once", {}},
+      {"trace into a FIFO nobody reads",
+       true,
+       {"--trace=" + stuck.string()},
+       SIGINT,
+       nullptr,
+       1,
+       "ending at once",
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::unique_ptr<k4sim::Simulator> sim;
-    if (c.instrument) sim = SimulatorAsCom1();
-    else LinkCom1(DosDevices() / "gone");
+    if (c.instrument)
+      sim = SimulatorAsCom1();
+    else
+      LinkCom1(DosDevices() / "gone");
     if (c.meanwhile) reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     PrivateDisplay display;
     const fs::path errors = scratch / "errors.txt";

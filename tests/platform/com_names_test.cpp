@@ -86,13 +86,16 @@ TEST(ComNames, ADeviceLeadsBackToItsNumberAndAMissingOneIsExplained) {
   config.Link(14, "/no/such/device");
   // The device, a link to it and the by-id name all lead to the lowest
   // number that names it.
-  for (const fs::path& name : {dev / "ttyUSB7", byId / "usb-FTDI_A1-if00-port0", config.DosDevices() / "com12"})
+  for (const fs::path& name :
+       {dev / "ttyUSB7", byId / "usb-FTDI_A1-if00-port0", config.DosDevices() / "com12"})
     EXPECT_EQ(ComNumberOf(name), 9) << name;
   EXPECT_EQ(ComNumberOf(config.Root()), std::nullopt);
   EXPECT_EQ(ComNumberOf("/no/such/device"), std::nullopt);
 
-  EXPECT_EQ(DescribeComLookup(14), "the link " + (config.DosDevices() / "com14").string() + " to /no/such/device");
-  EXPECT_NE(DescribeComLookup(200).find("no link com200 in " + config.DosDevices().string()), std::string::npos);
+  EXPECT_EQ(DescribeComLookup(14),
+            "the link " + (config.DosDevices() / "com14").string() + " to /no/such/device");
+  EXPECT_NE(DescribeComLookup(200).find("no link com200 in " + config.DosDevices().string()),
+            std::string::npos);
   EXPECT_EQ(DescribeComPort(14), "COM14 (/no/such/device)");
   EXPECT_EQ(DescribeComPort(200), "COM200");
 

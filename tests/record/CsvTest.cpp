@@ -80,9 +80,10 @@ TEST(CsvRowTest, RowsCarryEveryColumnAndQuoteWhatNeedsIt) {
   // The same row as JSON: no value for the overload, the raw text escaped,
   // and bytes of a garbled line that are not UTF-8 replaced.
   EXPECT_EQ(record::FormatJsonRow(row),
-            "{\"time\":\"" + time + "\",\"elapsed_s\":12.346,\"value\":null,\"unit\":\"Ω\","
-            "\"function\":\"U\",\"range\":\"0\",\"resolution\":\"2\",\"raw\":\"+\\\"OL\\\",\\u000a\","
-            "\"status\":\"overload\",\"segment\":3}\n");
+            "{\"time\":\"" + time +
+                "\",\"elapsed_s\":12.346,\"value\":null,\"unit\":\"Ω\","
+                "\"function\":\"U\",\"range\":\"0\",\"resolution\":\"2\",\"raw\":\"+\\\"OL\\\",\\u000a\","
+                "\"status\":\"overload\",\"segment\":3}\n");
   row.reading = {record::ReadingKind::Unreadable, 0, ""};
   row.raw = std::string("+1\xff\xc3(\\");
   EXPECT_NE(record::FormatJsonRow(row).find("\"raw\":\"+1\\uFFFD\\uFFFD(\\\\\""), std::string::npos)
