@@ -39,7 +39,7 @@ std::unique_ptr<k4sim::Simulator> SimulatorAsCom1() {
   return std::make_unique<k4sim::Simulator>(options);
 }
 
-bool SetUp(const k4sim::Simulator& sim) {
+bool InstrumentSetUp(const k4sim::Simulator& sim) {
   for (int i = 0; i < 200; ++i) {
     if (sim.Received().find("G0B1Y0B1M1\n") != std::string::npos) return true;
     std::this_thread::sleep_for(100ms);
@@ -151,7 +151,7 @@ TEST(Ending, ASignalEndsThePanelInEveryState) {
     const fs::path errors = scratch / "errors.txt";
     ProgramRun program(display.Name(), c.args, errors.string());
     ASSERT_TRUE(WindowShown(display.Name(), c.instrument ? "K4-18/3" : "^Tesmar$"));
-    if (sim) ASSERT_TRUE(SetUp(*sim));
+    if (sim) ASSERT_TRUE(InstrumentSetUp(*sim));
     if (c.meanwhile) c.meanwhile();
     program.Signal(c.signal);
     const auto status = program.Wait(20s);
