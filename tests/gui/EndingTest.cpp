@@ -151,7 +151,9 @@ TEST(Ending, ASignalEndsThePanelInEveryState) {
     const fs::path errors = scratch / "errors.txt";
     ProgramRun program(display.Name(), c.args, errors.string());
     ASSERT_TRUE(WindowShown(display.Name(), c.instrument ? "K4-18/3" : "^Tesmar$"));
-    if (sim) ASSERT_TRUE(InstrumentSetUp(*sim));
+    if (sim) {
+      ASSERT_TRUE(InstrumentSetUp(*sim));
+    }
     if (c.meanwhile) c.meanwhile();
     program.Signal(c.signal);
     const auto status = program.Wait(20s);
@@ -159,7 +161,9 @@ TEST(Ending, ASignalEndsThePanelInEveryState) {
     ASSERT_TRUE(WIFEXITED(*status)) << "signal " << WTERMSIG(*status);
     EXPECT_EQ(WEXITSTATUS(*status), c.exitCode) << ReadFile(errors);
     EXPECT_NE(ReadFile(errors).find(c.errorSays), std::string::npos) << ReadFile(errors);
-    if (!c.written.empty()) EXPECT_EQ(ReadFile(c.written).rfind("Transmit: \r\n!", 0), 0u);
+    if (!c.written.empty()) {
+      EXPECT_EQ(ReadFile(c.written).rfind("Transmit: \r\n!", 0), 0u);
+    }
   }
 }
 
