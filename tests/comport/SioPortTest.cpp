@@ -351,7 +351,8 @@ TEST(SioComPort, OpenStoredInALayoutHappensWhenLoadingEnds) {
   LoadedForm owner;
   framework::ReadLayout(text, owner);
   ASSERT_EQ(recorder.texts.size(), 1u);
-  EXPECT_EQ(recorder.texts[0].substr(0, recorder.texts[0].find('\n')), "ie_BadId - Specified comport doesn't exist");
+  EXPECT_EQ(recorder.texts[0].substr(0, recorder.texts[0].find('\n')),
+            "ie_BadId - Specified comport doesn't exist");
   EXPECT_FALSE(owner.Component<TSioComPort>("Port").Open());
 }
 
