@@ -40,7 +40,7 @@ std::string JsonString(const std::string& text) {
       for (std::size_t k = 1; whole && k < length; ++k)
         whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
       if (!whole) {
-        out += "\uFFFD";
+        out += "\\uFFFD";
         ++i;
         continue;
       }
