@@ -2,6 +2,7 @@
 // the recorder beside it; or, with --headless, the measurement without a
 // window (CommandLine.h).
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
@@ -9,29 +10,86 @@
 
 #include "app/CommandLine.h"
 #include "app/Headless.h"
+#include "app/Ports.h"
 #include "app/Recording.h"
 #include "app/TerminationSignals.h"
 #include "app/Unit1.h"
 #include "comport/view/SioSelCom.h"
-#include "record/view/RecorderWindow.h"
 #include "errors/SioStrRes.h"
 #include "framework/Application.h"
+#include "record/view/RecorderWindow.h"
+
+namespace {
+
+constexpr int kUsage = 2;  // a mistake on the command line, or no display
+
+bool Set(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] != '\0';
+}
+
+// The window needs a display. Qt would fall back to an invisible platform
+// without one, and abort when the one named has no server.
+bool DisplayNamed() { return Set("QT_QPA_PLATFORM") || Set("DISPLAY") || Set("WAYLAND_DISPLAY"); }
+
+[[noreturn]] void NoDisplay(const std::string& why) {
+  std::fprintf(stderr, "tesmar: no display (%s): run it under a display, or with --headless\n", why.c_str());
+  std::_Exit(kUsage);
+}
+
+int RunWindow(const app::CommandLine& options) {
+  if (!DisplayNamed()) NoDisplay("DISPLAY is not set");
+  framework::Application->OnGuiUnavailable = [](const std::string& complaint) { NoDisplay(complaint); };
+  framework::Application->Initialize();
+  framework::Application->OnGuiUnavailable = nullptr;
+  comport::InstallPortSelector();
+  app::TTerminationSignals signals;
+  app::TForm1::StartPort = static_cast<comport::Word>(options.port);
+  app::TForm1* Form1 = nullptr;
+  framework::Application->CreateForm(Form1, options.diagnostics);
+  {
+    app::TRecorder recorder(*Form1);
+    // A recording from the start shows its window, so that it is seen.
+    if (!options.record.empty()) {
+      recorder.StartRecording(options.record);
+      recorder.Window().Show();
+    }
+    framework::Application->Run();
+  }
+  // The window (and with it the port) goes while the texts still exist,
+  // and while a signal still ends the program in time.
+  framework::Application->Shutdown();
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  // Blocked before any thread exists, so that only the waiter receives
+  // them (TerminationSignals.h); SIGPIPE ignored in every mode.
+  app::BlockTerminationSignals();
   std::string error;
-  const auto options = app::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);
+  auto options = app::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);
   if (!options) {
     std::fprintf(stderr, "tesmar: %s\n", error.c_str());
-    return 2;
+    return kUsage;
   }
   if (options->help) {
     std::fputs(app::HelpText().c_str(), stdout);
     return 0;
   }
-  // The window's Ctrl+C and SIGTERM close it; blocked before any thread
-  // exists, so that only the waiter receives them. A headless run keeps
-  // the signals' own effect.
-  if (!options->headless) app::BlockTerminationSignals();
+  if (options->version) {
+    std::fputs(app::VersionText().c_str(), stdout);
+    return 0;
+  }
+  if (options->listPorts) {
+    std::fputs(app::PortListText().c_str(), stdout);
+    return 0;
+  }
+  if (!app::ResolvePort(*options, options->port, error)) {
+    std::fprintf(stderr, "tesmar: %s\n", error.c_str());
+    return kUsage;
+  }
   // The message texts must be readable before anything can fail; a
   // program without them is broken, and says so.
   std::unique_ptr<errors::TSioStringReaders> readers;
@@ -46,22 +104,5 @@ int main(int argc, char** argv) {
     framework::Application->Shutdown();
     return code;
   }
-  framework::Application->Initialize();
-  comport::InstallPortSelector();
-  app::TTerminationSignals signals;
-  app::TForm1::StartPort = static_cast<comport::Word>(options->port);
-  app::TForm1* Form1 = nullptr;
-  framework::Application->CreateForm(Form1, options->diagnostics);
-  {
-    app::TRecorder recorder(*Form1);
-    // A recording from the start shows its window, so that it is seen.
-    if (!options->record.empty()) {
-      recorder.StartRecording(options->record);
-      recorder.Window().Show();
-    }
-    framework::Application->Run();
-  }
-  // The window (and with it the port) goes while the texts still exist.
-  framework::Application->Shutdown();
-  return 0;
+  return RunWindow(*options);
 }

@@ -18,6 +18,7 @@ using dispatcher::TSioBaseDispatcher;
 constexpr std::int32_t kOpenFileNotFound = -static_cast<std::int32_t>(platform::ERROR_FILE_NOT_FOUND);
 constexpr std::int32_t kOpenPathNotFound = -static_cast<std::int32_t>(platform::ERROR_PATH_NOT_FOUND);
 constexpr std::int32_t kOpenAccessDenied = -static_cast<std::int32_t>(platform::ERROR_ACCESS_DENIED);
+constexpr std::int32_t kOpenSharingViolation = -static_cast<std::int32_t>(platform::ERROR_SHARING_VIOLATION);
 
 // Bits of OpenLine's option byte.
 constexpr std::uint8_t kOpenDtr = 0x01;
@@ -33,14 +34,29 @@ constexpr std::size_t kDeviceNameLimit = 12;
 
 std::string ShortString(const std::string& value) { return value.substr(0, 255); }
 
-// The open failure the user sees for a device held elsewhere: on Linux the
-// system says the same for a port the user may not open, so the message
-// names both causes.
-[[noreturn]] void RaiseAlreadyOpen() {
+// The open failures the user sees, each naming the port and its device. A
+// port held elsewhere and one this user may not open are both EAlreadyOpen
+// (the system of the original design cannot tell them apart), but each is
+// told as what it is.
+[[noreturn]] void RaiseHeld(int comNumber) {
   std::string text = errors::ErrorText(static_cast<std::int16_t>(-errors::ecAlreadyOpen));
+  text += "\n" + platform::DescribeComPort(comNumber) + ": " +
+          std::string(platform::OpenFailureHint(platform::ERROR_SHARING_VIOLATION));
+  throw errors::EAlreadyOpen(errors::ecAlreadyOpen, std::move(text));
+}
+
+[[noreturn]] void RaiseNoRights(int comNumber) {
+  std::string text = "Access to " + platform::DescribeComPort(comNumber) + " is denied";
   const std::string_view hint = platform::OpenFailureHint(platform::ERROR_ACCESS_DENIED);
   if (!hint.empty()) text += "\n" + std::string(hint);
   throw errors::EAlreadyOpen(errors::ecAlreadyOpen, std::move(text));
+}
+
+[[noreturn]] void RaiseMissing(int comNumber) {
+  std::string text = errors::ErrorText(static_cast<std::int16_t>(-errors::ecBadId));
+  text += "\nCOM" + std::to_string(comNumber) + ": no serial device (" +
+          platform::DescribeComLookup(comNumber) + ")";
+  throw errors::EBadId(errors::ecBadId, std::move(text));
 }
 
 }  // namespace
@@ -274,11 +290,15 @@ void TSioCustomComPort::OpenPort() {
     // Nothing supplies a telephony device handle here.
     if (tapiMode_ == TTapiMode::tmOn) errors::CheckResult(false, errors::ecNotOpenedByTapi);
     std::int32_t code = OpenDevice();
-    if (code == kOpenAccessDenied) {
+    if (code == kOpenAccessDenied || code == kOpenSharingViolation) {
       lastOpenFailure_ = errors::ecAlreadyOpen;
-      RaiseAlreadyOpen();
+      if (code == kOpenAccessDenied) RaiseNoRights(comNumber_);
+      RaiseHeld(comNumber_);
     }
-    if (code == kOpenFileNotFound || code == kOpenPathNotFound) code = errors::ecBadId;
+    if (code == kOpenFileNotFound || code == kOpenPathNotFound) {
+      lastOpenFailure_ = errors::ecBadId;
+      RaiseMissing(comNumber_);
+    }
     lastOpenFailure_ = code;
     if (code != 0) errors::CheckResult(false, code);
     openState_ = osOpen;

@@ -12,10 +12,13 @@
 // Errors: every dispatcher code the component checks goes through
 // errors::CheckResult, which raises the class of a negative code (and lets
 // every code through while the component is being loaded). Opening maps the
-// system's own open failures first: ERROR_ACCESS_DENIED (the device is held
-// by another program, or the user may not open it) raises EAlreadyOpen with
-// a second line that names both causes; ERROR_FILE_NOT_FOUND and
-// ERROR_PATH_NOT_FOUND raise EBadId. A device that vanishes while open fails
+// system's own open failures first, each message naming the port and its
+// device: ERROR_SHARING_VIOLATION (another program holds the device) raises
+// EAlreadyOpen saying so; ERROR_ACCESS_DENIED (this user may not open it)
+// raises EAlreadyOpen as well, with a text of its own on the rights needed
+// (the dialout group on Linux); ERROR_FILE_NOT_FOUND and
+// ERROR_PATH_NOT_FOUND raise EBadId with a second line naming the link or
+// device COMn was looked for at. A device that vanishes while open fails
 // the next read or write through the check (EInOutError for the system's
 // code, or the I/O class of the dispatcher's code).
 //

@@ -178,8 +178,13 @@ void TSioCustomComPort::ChangeRecorderState(const TRecorderOps& ops, TTraceLogSt
     case TTraceLogState::tlAppend:
       if (!running) break;
       (this->*ops.resume)();
-      (this->*(value == TTraceLogState::tlDump ? ops.save : ops.append))(this->*ops.name,
-                                                                          this->*ops.hex);
+      try {
+        (this->*(value == TTraceLogState::tlDump ? ops.save : ops.append))(this->*ops.name, this->*ops.hex);
+      } catch (framework::Exception& e) {
+        // "Disk full" alone does not say which of the two files failed.
+        e.SetMessage("Cannot write \"" + this->*ops.name + "\": " + e.Message());
+        throw;
+      }
       break;
     case TTraceLogState::tlClear:
       if (running) (this->*ops.reset)();

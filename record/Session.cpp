@@ -71,15 +71,16 @@ void Session::Write(const Reading& reading, const Setting& setting, const std::s
   row.setting = setting;
   row.raw = raw;
   row.segment = segment_;
-  if (writer_->Append(FormatRow(row))) ++rowsQueued_;
+  if (writer_->Append(format_ == RowFormat::jsonl ? FormatJsonRow(row) : FormatRow(row))) ++rowsQueued_;
 }
 
-bool Session::StartRecording(const std::string& path, std::string& error) {
+bool Session::StartRecording(const std::string& path, std::string& error, RecordingStyle style) {
   StopRecording();
   failure_.reset();
-  auto writer = CsvWriter::Open(path, error);
+  auto writer = CsvWriter::Open(path, error, style.language);
   if (!writer) return false;
-  writer->Append(CsvHeader());
+  format_ = style.format;
+  if (format_ == RowFormat::csv) writer->Append(CsvHeader());
   writer_ = std::move(writer);
   recordingPath_ = path;
   rowsQueued_ = 0;

@@ -69,10 +69,17 @@ class Session {
   void AddOutage(const Setting& setting, WallClock::time_point wall, SteadyClock::time_point steady);
   void AddOutage(const Setting& setting) { AddOutage(setting, WallClock::now(), SteadyClock::now()); }
 
-  // Starts writing to `path` ("-": standard output) with the header line;
-  // false and `error` set when the file cannot be opened. A recording
-  // already running is stopped first.
-  bool StartRecording(const std::string& path, std::string& error);
+  struct RecordingStyle {
+    RowFormat format = RowFormat::csv;
+    Language language = Language::russian;  // of the failure messages
+  };
+  // Starts writing to `path` ("-": standard output), a CSV file with its
+  // header line or JSON Lines; false and `error` set when the file cannot
+  // be opened. A recording already running is stopped first.
+  bool StartRecording(const std::string& path, std::string& error, RecordingStyle style);
+  bool StartRecording(const std::string& path, std::string& error) {
+    return StartRecording(path, error, RecordingStyle{});
+  }
   // Stops taking rows; the writer thread writes what is queued and closes
   // the file without the caller waiting for the disk (Poll collects it).
   void StopRecording();
@@ -120,6 +127,7 @@ class Session {
   std::unique_ptr<CsvWriter> writer_;
   std::vector<std::unique_ptr<CsvWriter>> closing_;  // stopped, still writing
   std::string recordingPath_;
+  RowFormat format_ = RowFormat::csv;
   SteadyClock::time_point recordingStart_;
   bool startPending_ = false;  // elapsed time counts from the first row
   std::uint64_t rowsQueued_ = 0;

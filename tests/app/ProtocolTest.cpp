@@ -165,8 +165,10 @@ TEST(PanelProtocol, APortThatCannotBeOpenedIsReportedAndTheProgramGoesOn) {
     auto form = MakeForm();
     PumpFor(100ms);
     ASSERT_FALSE(recorder.texts.empty());
+    // The class's text, then the port and the link it was looked for at.
     for (const std::string& text : recorder.texts)
-      EXPECT_EQ(text, "ie_BadId - Specified comport doesn't exist");
+      EXPECT_EQ(text, "ie_BadId - Specified comport doesn't exist\nCOM1: no serial device (the link " +
+                          link.string() + " to /nonexistent/tesmar-test-port)");
     EXPECT_FALSE(form->SioComPort1->Open());
     EXPECT_EQ(form->La_Stat->Caption(), "----------") << "the start-up ended at its first step";
     EXPECT_FALSE(form->Ti_Diag->Enabled());

@@ -236,7 +236,9 @@ TEST(InterfaceMenu, PortAndSpeedItemsReopenThePort) {
   EXPECT_FALSE(form->SioComPort1->Open());
   EXPECT_FALSE(com1->IsOpen());
   ASSERT_EQ(recorder.texts.size(), 1u);
-  EXPECT_EQ(recorder.texts[0], "ie_BadId - Specified comport doesn't exist");
+  EXPECT_EQ(recorder.texts[0],
+            "ie_BadId - Specified comport doesn't exist\nCOM2: no serial device (the link " + link.string() +
+                " to /nonexistent/tesmar-test-port)");
   form.reset();
   std::filesystem::remove(link);
 }

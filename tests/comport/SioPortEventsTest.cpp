@@ -220,10 +220,13 @@ TEST(SioSelCom, ListsFreeAndHeldPortsAndOpensTheChosenOne) {
   FakePort free(44);
   FakePort held(45);
   FakePort absent(46);
-  held->SetOpenError(platform::ERROR_ACCESS_DENIED);
+  FakePort forbidden(47);
+  held->SetOpenError(platform::ERROR_SHARING_VIOLATION);
+  forbidden->SetOpenError(platform::ERROR_ACCESS_DENIED);
   absent->SetOpenError(platform::ERROR_FILE_NOT_FOUND);
   EXPECT_TRUE(comport::PortIsAvailable(44));
   EXPECT_TRUE(comport::PortIsAvailable(45));
+  EXPECT_TRUE(comport::PortIsAvailable(47));
   EXPECT_FALSE(comport::PortIsAvailable(46));
   EXPECT_FALSE(comport::PortIsAvailable(0));
   EXPECT_FALSE(free->IsOpen()) << "the probe closes what it opened";

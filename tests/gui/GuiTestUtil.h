@@ -80,11 +80,17 @@ class PrivateDisplay {
   std::string name_;
 };
 
-// The program built beside the tests, started with DISPLAY = Display and the
-// test program's environment otherwise.
+// Waits until a visible window whose name matches Pattern is on Display.
+bool WindowShown(const std::string& display, const std::string& pattern);
+
+// The program built beside the tests, started with DISPLAY = Display, the
+// arguments Args, standard error into StderrFile (if named), the variables
+// Env ("NAME=" empties one) and the test program's environment otherwise.
 class ProgramRun {
  public:
-  explicit ProgramRun(const std::string& display);
+  explicit ProgramRun(const std::string& display, const std::vector<std::string>& args = {},
+                      const std::string& stderrFile = {}, const std::vector<std::string>& env = {});
+  void Signal(int signal);
   ~ProgramRun();
   ProgramRun(const ProgramRun&) = delete;
   ProgramRun& operator=(const ProgramRun&) = delete;

@@ -132,8 +132,45 @@ TEST(ComNames, IdentityIsTheStableNameOrTheUsbSerialNumber) {
   EXPECT_EQ(ComDeviceIdentity(0, byId, tty), "");
 }
 
-TEST(ComNames, AccessDeniedHintNamesTheDialoutGroup) {
+TEST(ComNames, ADeviceLeadsBackToItsNumberAndAMissingOneIsExplained) {
+  testing::TempConfigHome config;
+  const fs::path dev = config.Root() / "dev";
+  const fs::path byId = dev / "serial" / "by-id";
+  fs::create_directories(byId);
+  std::ofstream(dev / "ttyUSB7").put('\n');
+  fs::create_symlink("../../ttyUSB7", byId / "usb-FTDI_A1-if00-port0");
+  config.Link(9, (byId / "usb-FTDI_A1-if00-port0").string());
+  config.Link(12, (dev / "ttyUSB7").string());
+  config.Link(14, "/no/such/device");
+  // The device, a link to it and the by-id name all lead to the lowest
+  // number that names it.
+  for (const fs::path& name :
+       {dev / "ttyUSB7", byId / "usb-FTDI_A1-if00-port0", config.DosDevices() / "com12"})
+    EXPECT_EQ(ComNumberOf(name), 9) << name;
+  EXPECT_EQ(ComNumberOf(config.Root()), std::nullopt);
+  EXPECT_EQ(ComNumberOf("/no/such/device"), std::nullopt);
+
+  EXPECT_EQ(DescribeComLookup(14),
+            "the link " + (config.DosDevices() / "com14").string() + " to /no/such/device");
+  EXPECT_NE(DescribeComLookup(200).find("no link com200 in " + config.DosDevices().string()),
+            std::string::npos);
+  EXPECT_EQ(DescribeComPort(14), "COM14 (/no/such/device)");
+  EXPECT_EQ(DescribeComPort(200), "COM200");
+
+  const auto ports = ListComPorts(byId);
+  std::vector<int> linked;
+  for (const ComPortEntry& port : ports) {
+    if (!port.linked) continue;
+    linked.push_back(port.number);
+    EXPECT_EQ(port.present, port.number != 14) << port.number;
+  }
+  EXPECT_EQ(linked, (std::vector<int>{9, 12, 14}));
+}
+
+TEST(ComNames, EachOpenFailureHasItsOwnHint) {
   EXPECT_NE(OpenFailureHint(ERROR_ACCESS_DENIED).find("dialout"), std::string_view::npos);
+  EXPECT_EQ(OpenFailureHint(ERROR_SHARING_VIOLATION).find("dialout"), std::string_view::npos);
+  EXPECT_NE(OpenFailureHint(ERROR_SHARING_VIOLATION).find("Another program"), std::string_view::npos);
   EXPECT_TRUE(OpenFailureHint(ERROR_FILE_NOT_FOUND).empty());
 }
 

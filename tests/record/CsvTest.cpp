@@ -77,6 +77,18 @@ TEST(CsvRowTest, RowsCarryEveryColumnAndQuoteWhatNeedsIt) {
             "time,elapsed_s,value,unit,function,range,resolution,raw,status,segment\n");
   EXPECT_EQ(record::ShortestDecimal(0.1 + 0.2), "0.30000000000000004");
   EXPECT_EQ(record::ShortestDecimal(9404260.0), "9404260");
+
+  // The same row as JSON: no value for the overload, the raw text escaped,
+  // and bytes of a garbled line that are not UTF-8 replaced.
+  EXPECT_EQ(record::FormatJsonRow(row),
+            "{\"time\":\"" + time +
+                "\",\"elapsed_s\":12.346,\"value\":null,\"unit\":\"Ω\","
+                "\"function\":\"U\",\"range\":\"0\",\"resolution\":\"2\",\"raw\":\"+\\\"OL\\\",\\u000a\","
+                "\"status\":\"overload\",\"segment\":3}\n");
+  row.reading = {record::ReadingKind::Unreadable, 0, ""};
+  row.raw = std::string("+1\xff\xc3(\\");
+  EXPECT_NE(record::FormatJsonRow(row).find("\"raw\":\"+1\\uFFFD\\uFFFD(\\\\\""), std::string::npos)
+      << record::FormatJsonRow(row);
 }
 
 TEST(CsvWriterTest, EachLineIsOnDiskWholeOnceWritten) {
@@ -170,6 +182,27 @@ TEST(CsvWriterTest, AStalledFileNeverHoldsTheCaller) {
   ::close(reader);
   EXPECT_EQ(writer->Written(), 4000u);
   EXPECT_EQ(drained, 4000u * 100);
+}
+
+TEST(CsvWriterTest, AReaderThatStoppedReadingIsGivenUpAtTheEnd) {
+  TempFolder folder;
+  const fs::path fifo = folder.Path() / "stopped";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  std::string error;
+  auto writer = record::CsvWriter::Open(fifo.string(), error, record::Language::english);
+  ASSERT_TRUE(writer) << error;
+  const std::string line(99, 'x');
+  for (int i = 0; i < 4000; ++i) ASSERT_TRUE(writer->Append(line + "\n"));
+  // The pipe fills and nobody reads: the close ends anyway, saying what
+  // was lost.
+  writer->Close();
+  ASSERT_TRUE(writer->Failure());
+  EXPECT_NE(writer->Failure()->find("takes no data: "), std::string::npos) << *writer->Failure();
+  const std::uint64_t lost = std::stoull(writer->Failure()->substr(writer->Failure()->find(": ") + 2));
+  EXPECT_EQ(writer->Written() + lost, 4000u);
+  ::close(reader);
 }
 
 TEST(SessionTest, RecordsRowsSegmentsAndStopsOnAFailedDisk) {
