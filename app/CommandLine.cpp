@@ -81,6 +81,14 @@ const std::vector<Option>& Options() {
          c.record = v;
          return true;
        }},
+      {"--lang", Value::required,
+       [](CommandLine& c, const std::string& v, std::string& e) {
+         if (v != "ru" && v != "en") return e = "--lang takes ru or en", false;
+         c.language = v;
+         return true;
+       }},
+      {"--no-settings", Value::none,
+       [](CommandLine& c, const std::string&, std::string&) { return c.noSettings = true; }},
       {"--count", Value::required,
        [](CommandLine& c, const std::string& v, std::string& e) {
          if (!ParseLong(v, 1, 1000000000, c.count))
@@ -176,7 +184,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
 }
 
 std::string HelpText() {
-  return R"(Usage: tesmar [--port N] [--record FILE] [--trace[=FILE]] [--log[=FILE]]
+  return R"(Usage: tesmar [--port N] [--record FILE] [--lang ru|en] [--no-settings]
+                     [--trace[=FILE]] [--log[=FILE]]
        tesmar --headless --count N [--function F] [--range D] [--resolution R]
               [--csv FILE|-] [--timeout SEC] [--port N] [--trace[=FILE]] [--log[=FILE]]
 The remote front panel of the K4-18/3 multimeter on a serial line.
@@ -185,6 +194,11 @@ With a window:
   --port N          use COM N (1..256) instead of the layout's COM1
   --record FILE     start recording readings into the CSV file FILE at once
                     (the "Запись" menu starts and stops recordings later)
+  --lang ru|en      the windows' language (default: English under an English
+                    locale, LANG=en_*, Russian otherwise)
+  --no-settings     start from the defaults; the settings remembered in
+                    $XDG_CONFIG_HOME/tesmar/tesmar.conf are neither read nor
+                    written
 
 Without a window (no display needed):
   --headless        bring the link up, set the instrument, take N readings,

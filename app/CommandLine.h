@@ -1,6 +1,7 @@
 // The program's command line.
 //
-//   tesmar [--port N] [--record FILE] [--trace[=FILE]] [--log[=FILE]]
+//   tesmar [--port N] [--record FILE] [--lang ru|en] [--no-settings]
+//          [--trace[=FILE]] [--log[=FILE]]
 //   tesmar --headless --count N [--function U|V|I|J|R|Z|F|T] [--range D]
 //          [--resolution 0|1|2] [--csv FILE|-] [--timeout SEC] [--port N]
 //          [--trace[=FILE]] [--log[=FILE]]
@@ -36,6 +37,8 @@ struct CommandLine {
   bool help = false;
   int port = 0;  // COM number; 0: the layout's (COM1)
   std::string record;  // with the window: record into this file from the start
+  std::string language;     // "ru" or "en"; empty: the locale's
+  bool noSettings = false;  // neither read nor write the user's settings
   // Headless measurement.
   bool headless = false;
   long count = 0;

@@ -2,6 +2,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -14,12 +17,21 @@
 #include <QWidget>
 #include <cmath>
 
+#include "record/Numbers.h"
 #include "record/view/TrendChart.h"
 
 namespace record {
 namespace {
 
-QString Number(double value) { return QString::number(value, 'g', 7); }
+// The window's texts are written in Russian and shown in the language the
+// program installed (QCoreApplication's translators).
+QString Tr(const char* text) { return QCoreApplication::translate("recorder", text); }
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+// A value as the display of its resolution shows it; the mean one digit
+// finer, since it is finer than any one reading.
+QString Value(double value, double step) { return Text(FormatToStep(value, step)); }
 
 QString Duration(double seconds) {
   const auto whole = static_cast<long long>(std::floor(seconds));
@@ -29,24 +41,48 @@ QString Duration(double seconds) {
       .arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
 
-const QStringList kColumns{"Функция", "Ед.", "N",   "Минимум", "Максимум", "Среднее",
-                           "СКО",     "Последнее", "Время", "Перегрузки", "Нечитаемые"};
+QStringList Columns() {
+  QStringList columns;
+  for (const char* column : {"Функция", "Ед.", "N", "Минимум", "Максимум", "Среднее", "СКО",
+                             "Последнее", "Время", "Перегрузки", "Нечитаемые"})
+    columns << Tr(column);
+  return columns;
+}
+
+// The file `name` in `folder` (the current folder when empty).
+QString InFolder(const std::string& folder, const char* name) {
+  return folder.empty() ? QString::fromLatin1(name) : QDir(Text(folder)).filePath(QString::fromLatin1(name));
+}
+
+// The writer's messages (record/CsvWriter.cpp) are sentences in Russian
+// around a file name and the system's text; their phrases are translated
+// where they stand.
+QString Message(const std::string& message) {
+  QString text = Text(message);
+  for (const char* phrase : {"Запись остановлена: не удалось записать в файл",
+                             "Запись остановлена: файл не сохранён на диске", "Не удалось открыть файл записи",
+                             "Запись остановлена: файл", "удалён или заменён (или удалена его папка)"})
+    text.replace(QString::fromUtf8(phrase), Tr(phrase));
+  return text;
+}
+
+std::string FolderOf(const QString& path) { return QFileInfo(path).absolutePath().toStdString(); }
 
 }  // namespace
 
 class RecorderWindow::Impl {
  public:
   explicit Impl(Session& session) : session_(session) {
-    window_.setWindowTitle(QStringLiteral("Запись"));
+    window_.setWindowTitle(Tr("Запись"));
     window_.resize(800, 540);
     auto* buttons = new QHBoxLayout();
-    start_ = new QPushButton(QStringLiteral("Начать запись…"));
-    stop_ = new QPushButton(QStringLiteral("Остановить"));
-    pause_ = new QCheckBox(QStringLiteral("Пауза"));
-    autoscale_ = new QCheckBox(QStringLiteral("Автомасштаб"));
+    start_ = new QPushButton(Tr("Начать запись…"));
+    stop_ = new QPushButton(Tr("Остановить"));
+    pause_ = new QCheckBox(Tr("Пауза"));
+    autoscale_ = new QCheckBox(Tr("Автомасштаб"));
     autoscale_->setChecked(true);
-    auto* png = new QPushButton(QStringLiteral("Сохранить PNG…"));
-    auto* clear = new QPushButton(QStringLiteral("Сбросить статистику"));
+    auto* png = new QPushButton(Tr("Сохранить PNG…"));
+    auto* clear = new QPushButton(Tr("Сбросить статистику"));
     trendChoice_ = new QComboBox();
     trendChoice_->setMinimumContentsLength(8);
     for (QWidget* w : {static_cast<QWidget*>(start_), static_cast<QWidget*>(stop_),
@@ -58,8 +94,9 @@ class RecorderWindow::Impl {
     state_ = new QLabel();
     chart_ = new TrendChart();
     chart_->setMinimumHeight(280);
-    table_ = new QTableWidget(0, static_cast<int>(kColumns.size()));
-    table_->setHorizontalHeaderLabels(kColumns);
+    const QStringList columns = Columns();
+    table_ = new QTableWidget(0, static_cast<int>(columns.size()));
+    table_->setHorizontalHeaderLabels(columns);
     table_->verticalHeader()->hide();
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -132,15 +169,18 @@ class RecorderWindow::Impl {
   }
 
   void AskAndStart() {
-    const QString path = QFileDialog::getSaveFileName(
-        &window_, QStringLiteral("Запись в файл"), QStringLiteral("tesmar.csv"),
-        QStringLiteral("CSV (*.csv);;Все файлы (*)"));
+    const QString path =
+        QFileDialog::getSaveFileName(&window_, Tr("Запись в файл"), InFolder(recordFolder_, "tesmar.csv"),
+                                     QStringLiteral("CSV (*.csv);;") + Tr("Все файлы (*)"));
     if (!path.isEmpty()) Start(path.toStdString());
   }
 
   bool Start(const std::string& path) {
     std::string error;
-    if (!session_.StartRecording(path, error)) Report(QString::fromStdString(error));
+    if (session_.StartRecording(path, error) && path != "-")
+      recordFolder_ = FolderOf(Text(path));
+    else if (!session_.Recording())
+      Report(Message(error));
     ShowState();
     return session_.Recording();
   }
@@ -156,23 +196,23 @@ class RecorderWindow::Impl {
   }
 
   void AskAndSavePng() {
-    const QString path = QFileDialog::getSaveFileName(&window_, QStringLiteral("Сохранить график"),
-                                                      QStringLiteral("tesmar.png"),
-                                                      QStringLiteral("PNG (*.png)"));
-    if (!path.isEmpty() && !chart_->SavePng(path))
-      Report(QStringLiteral("Не удалось сохранить \"%1\"").arg(path));
+    const QString path = QFileDialog::getSaveFileName(
+        &window_, Tr("Сохранить график"), InFolder(chartFolder_, "tesmar.png"), QStringLiteral("PNG (*.png)"));
+    if (path.isEmpty()) return;
+    chartFolder_ = FolderOf(path);
+    if (!chart_->SavePng(path)) Report(Tr("Не удалось сохранить \"%1\"").arg(path));
   }
 
   void CheckRecording() {
     session_.Poll();
-    if (auto failure = session_.TakeFailure()) Report(QString::fromStdString(*failure));
+    if (auto failure = session_.TakeFailure()) Report(Message(*failure));
     ShowState();
   }
 
   void Report(const QString& message) {
     lastMessage_ = message;
     // Not modal: the panel's cycle goes on while the box is open.
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Запись"), message,
+    auto* box = new QMessageBox(QMessageBox::Warning, Tr("Запись"), message,
                                 QMessageBox::Ok, &window_);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
@@ -182,13 +222,13 @@ class RecorderWindow::Impl {
   void ShowState() {
     QString text;
     if (session_.Recording())
-      text = QStringLiteral("Идёт запись в \"%1\": строк %2")
+      text = Tr("Идёт запись в \"%1\": строк %2")
                  .arg(QString::fromStdString(session_.RecordingPath()))
                  .arg(session_.RowsQueued());
     else if (!lastMessage_.isEmpty())
       text = lastMessage_;
     else
-      text = QStringLiteral("Запись не ведётся");
+      text = Tr("Запись не ведётся");
     state_->setText(text);
     start_->setEnabled(!session_.Recording());
     stop_->setEnabled(session_.Recording());
@@ -205,11 +245,11 @@ class RecorderWindow::Impl {
                             static_cast<qsizetype>(FunctionName(s.function).size())),
           QString::fromStdString(s.unit),
           QString::number(s.count),
-          values ? Number(s.minimum) : QString(),
-          values ? Number(s.maximum) : QString(),
-          values ? Number(s.mean) : QString(),
-          s.count > 1 ? Number(s.StandardDeviation()) : QString(),
-          values ? Number(s.last) : QString(),
+          values ? Value(s.minimum, s.step) : QString(),
+          values ? Value(s.maximum, s.step) : QString(),
+          values ? Value(s.mean, s.step / 10) : QString(),
+          s.count > 1 ? Text(FormatSi(s.StandardDeviation(), s.unit)) : QString(),
+          values ? Value(s.last, s.step) : QString(),
           Duration(s.Span()),
           QString::number(s.overloads),
           QString::number(s.unreadable)};
@@ -237,6 +277,8 @@ class RecorderWindow::Impl {
   QTableWidget* table_ = nullptr;
   QTimer poll_;
   QString lastMessage_;
+  std::string recordFolder_;  // where the file dialogs start
+  std::string chartFolder_;
 };
 
 RecorderWindow::RecorderWindow(Session& session) : impl_(std::make_unique<Impl>(session)) {}
@@ -272,6 +314,17 @@ void RecorderWindow::ChooseTrend(int index) { impl_->ChooseTrend(index); }
 std::string RecorderWindow::ChartTrend() const {
   const Trend* trend = impl_->chart_->CurrentTrend();
   return trend == nullptr ? std::string() : std::string(1, trend->function) + " " + trend->unit;
+}
+
+void RecorderWindow::SetRecordFolder(const std::string& folder) { impl_->recordFolder_ = folder; }
+std::string RecorderWindow::RecordFolder() const { return impl_->recordFolder_; }
+void RecorderWindow::SetChartFolder(const std::string& folder) { impl_->chartFolder_ = folder; }
+std::string RecorderWindow::ChartFolder() const { return impl_->chartFolder_; }
+
+std::string RecorderWindow::TableText(int row, int column) const {
+  impl_->FillTable();
+  const QTableWidgetItem* item = impl_->table_->item(row, column);
+  return item == nullptr ? std::string() : item->text().toStdString();
 }
 
 std::string RecorderWindow::LastMessage() const { return impl_->lastMessage_.toStdString(); }

@@ -11,6 +11,10 @@
 // zoom or pan turns it off. Pause freezes what is shown while readings
 // go on being kept; zoom and pan still work on it.
 //
+// The axes carry round ticks (record/Axis.h) and name what they show: the
+// value axis the function and its unit with the prefix of its labels
+// ("U=, mV"), the time axis the local date when all its ticks share one.
+//
 // Thread safety: the GUI thread only. The trend must outlive the chart or
 // be replaced with SetTrend first.
 #pragma once
@@ -21,9 +25,8 @@
 #include "record/Decimate.h"
 #include "record/Session.h"
 
+class QCategoryAxis;
 class QLineSeries;
-class QValueAxis;
-class QDateTimeAxis;
 
 namespace record {
 
@@ -47,6 +50,11 @@ class TrendChart : public QChartView {
   bool SavePng(const QString& path);
   // Points handed to the series at the last redraw.
   std::size_t DrawnPoints() const { return decimated_.size(); }
+  // The labels of the axes' ticks and the axes' titles, as shown.
+  QStringList TimeLabels() const;
+  QStringList ValueLabels() const;
+  QString TimeTitle() const;
+  QString ValueTitle() const;
   // The visible time window, seconds since the epoch.
   double From() const { return from_; }
   double To() const { return to_; }
@@ -71,11 +79,14 @@ class TrendChart : public QChartView {
   void FitValues();
   void ApplyAxes();
   void LeaveAutoscale();
+  void LabelAxes();
 
   const Trend* trend_ = nullptr;
   QLineSeries* series_ = nullptr;
-  QDateTimeAxis* timeAxis_ = nullptr;
-  QValueAxis* valueAxis_ = nullptr;
+  // Both axes place their ticks and labels themselves (record/Axis.h); the
+  // time axis is in milliseconds since the epoch, as the series.
+  QCategoryAxis* timeAxis_ = nullptr;
+  QCategoryAxis* valueAxis_ = nullptr;
   std::vector<Point> decimated_;
   double from_ = 0.0;
   double to_ = 1.0;
