@@ -53,7 +53,7 @@ std::string FormatSi(double value, std::string_view unit, int significant) {
   if (std::fabs(rounded) >= 1000 && prefix.exponent < kPrefixes.front().exponent) {
     prefix = PrefixFor(value * 1.001);
     scaled = value / std::pow(10.0, prefix.exponent);
-    whole = static_cast<int>(std::floor(std::log10(std::fabs(scaled)))) + 1;
+    whole = 1;  // it shows as 1.00 of the larger prefix
   }
   return Fixed(scaled, std::max(0, significant - whole)) + " " + std::string(prefix.symbol) + std::string(unit);
 }

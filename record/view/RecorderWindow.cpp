@@ -4,8 +4,8 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -25,6 +25,7 @@ namespace {
 
 // The window's texts are written in Russian and shown in the language the
 // program installed (QCoreApplication's translators).
+// Texts are marked QT_TRANSLATE_NOOP("recorder", ...) where they stand.
 QString Tr(const char* text) { return QCoreApplication::translate("recorder", text); }
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
@@ -43,8 +44,13 @@ QString Duration(double seconds) {
 
 QStringList Columns() {
   QStringList columns;
-  for (const char* column : {"Функция", "Ед.", "N", "Минимум", "Максимум", "Среднее", "СКО",
-                             "Последнее", "Время", "Перегрузки", "Нечитаемые"})
+  for (const char* column :
+       {QT_TRANSLATE_NOOP("recorder", "Функция"), QT_TRANSLATE_NOOP("recorder", "Ед."),
+        QT_TRANSLATE_NOOP("recorder", "N"), QT_TRANSLATE_NOOP("recorder", "Минимум"),
+        QT_TRANSLATE_NOOP("recorder", "Максимум"), QT_TRANSLATE_NOOP("recorder", "Среднее"),
+        QT_TRANSLATE_NOOP("recorder", "СКО"), QT_TRANSLATE_NOOP("recorder", "Последнее"),
+        QT_TRANSLATE_NOOP("recorder", "Время"), QT_TRANSLATE_NOOP("recorder", "Перегрузки"),
+        QT_TRANSLATE_NOOP("recorder", "Нечитаемые")})
     columns << Tr(column);
   return columns;
 }
@@ -59,9 +65,11 @@ QString InFolder(const std::string& folder, const char* name) {
 // where they stand.
 QString Message(const std::string& message) {
   QString text = Text(message);
-  for (const char* phrase : {"Запись остановлена: не удалось записать в файл",
-                             "Запись остановлена: файл не сохранён на диске", "Не удалось открыть файл записи",
-                             "Запись остановлена: файл", "удалён или заменён (или удалена его папка)"})
+  for (const char* phrase : {QT_TRANSLATE_NOOP("recorder", "Запись остановлена: не удалось записать в файл"),
+                             QT_TRANSLATE_NOOP("recorder", "Запись остановлена: файл не сохранён на диске"),
+                             QT_TRANSLATE_NOOP("recorder", "Не удалось открыть файл записи"),
+                             QT_TRANSLATE_NOOP("recorder", "Запись остановлена: файл"),
+                             QT_TRANSLATE_NOOP("recorder", "удалён или заменён (или удалена его папка)")})
     text.replace(QString::fromUtf8(phrase), Tr(phrase));
   return text;
 }
@@ -73,22 +81,22 @@ std::string FolderOf(const QString& path) { return QFileInfo(path).absolutePath(
 class RecorderWindow::Impl {
  public:
   explicit Impl(Session& session) : session_(session) {
-    window_.setWindowTitle(Tr("Запись"));
+    window_.setWindowTitle(Tr(QT_TRANSLATE_NOOP("recorder", "Запись")));
     window_.resize(800, 540);
     auto* buttons = new QHBoxLayout();
-    start_ = new QPushButton(Tr("Начать запись…"));
-    stop_ = new QPushButton(Tr("Остановить"));
-    pause_ = new QCheckBox(Tr("Пауза"));
-    autoscale_ = new QCheckBox(Tr("Автомасштаб"));
+    start_ = new QPushButton(Tr(QT_TRANSLATE_NOOP("recorder", "Начать запись…")));
+    stop_ = new QPushButton(Tr(QT_TRANSLATE_NOOP("recorder", "Остановить")));
+    pause_ = new QCheckBox(Tr(QT_TRANSLATE_NOOP("recorder", "Пауза")));
+    autoscale_ = new QCheckBox(Tr(QT_TRANSLATE_NOOP("recorder", "Автомасштаб")));
     autoscale_->setChecked(true);
-    auto* png = new QPushButton(Tr("Сохранить PNG…"));
-    auto* clear = new QPushButton(Tr("Сбросить статистику"));
+    auto* png = new QPushButton(Tr(QT_TRANSLATE_NOOP("recorder", "Сохранить PNG…")));
+    auto* clear = new QPushButton(Tr(QT_TRANSLATE_NOOP("recorder", "Сбросить статистику")));
     trendChoice_ = new QComboBox();
     trendChoice_->setMinimumContentsLength(8);
-    for (QWidget* w : {static_cast<QWidget*>(start_), static_cast<QWidget*>(stop_),
-                       static_cast<QWidget*>(pause_), static_cast<QWidget*>(autoscale_),
-                       static_cast<QWidget*>(png), static_cast<QWidget*>(clear),
-                       static_cast<QWidget*>(trendChoice_)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(start_), static_cast<QWidget*>(stop_), static_cast<QWidget*>(pause_),
+          static_cast<QWidget*>(autoscale_), static_cast<QWidget*>(png), static_cast<QWidget*>(clear),
+          static_cast<QWidget*>(trendChoice_)})
       buttons->addWidget(w);
     buttons->addStretch();
     state_ = new QLabel();
@@ -110,8 +118,7 @@ class RecorderWindow::Impl {
     QObject::connect(start_, &QPushButton::clicked, [this] { AskAndStart(); });
     QObject::connect(stop_, &QPushButton::clicked, [this] { Stop(); });
     QObject::connect(pause_, &QCheckBox::toggled, [this](bool on) { chart_->SetPaused(on); });
-    QObject::connect(autoscale_, &QCheckBox::toggled,
-                     [this](bool on) { chart_->SetAutoscale(on); });
+    QObject::connect(autoscale_, &QCheckBox::toggled, [this](bool on) { chart_->SetAutoscale(on); });
     chart_->OnAutoscaleChanged = [this](bool on) {
       const QSignalBlocker quiet(autoscale_);
       autoscale_->setChecked(on);
@@ -169,9 +176,9 @@ class RecorderWindow::Impl {
   }
 
   void AskAndStart() {
-    const QString path =
-        QFileDialog::getSaveFileName(&window_, Tr("Запись в файл"), InFolder(recordFolder_, "tesmar.csv"),
-                                     QStringLiteral("CSV (*.csv);;") + Tr("Все файлы (*)"));
+    const QString path = QFileDialog::getSaveFileName(
+        &window_, Tr(QT_TRANSLATE_NOOP("recorder", "Запись в файл")), InFolder(recordFolder_, "tesmar.csv"),
+        QStringLiteral("CSV (*.csv);;") + Tr(QT_TRANSLATE_NOOP("recorder", "Все файлы (*)")));
     if (!path.isEmpty()) Start(path.toStdString());
   }
 
@@ -196,11 +203,13 @@ class RecorderWindow::Impl {
   }
 
   void AskAndSavePng() {
-    const QString path = QFileDialog::getSaveFileName(
-        &window_, Tr("Сохранить график"), InFolder(chartFolder_, "tesmar.png"), QStringLiteral("PNG (*.png)"));
+    const QString path =
+        QFileDialog::getSaveFileName(&window_, Tr(QT_TRANSLATE_NOOP("recorder", "Сохранить график")),
+                                     InFolder(chartFolder_, "tesmar.png"), QStringLiteral("PNG (*.png)"));
     if (path.isEmpty()) return;
     chartFolder_ = FolderOf(path);
-    if (!chart_->SavePng(path)) Report(Tr("Не удалось сохранить \"%1\"").arg(path));
+    if (!chart_->SavePng(path))
+      Report(Tr(QT_TRANSLATE_NOOP("recorder", "Не удалось сохранить \"%1\"")).arg(path));
   }
 
   void CheckRecording() {
@@ -212,7 +221,7 @@ class RecorderWindow::Impl {
   void Report(const QString& message) {
     lastMessage_ = message;
     // Not modal: the panel's cycle goes on while the box is open.
-    auto* box = new QMessageBox(QMessageBox::Warning, Tr("Запись"), message,
+    auto* box = new QMessageBox(QMessageBox::Warning, Tr(QT_TRANSLATE_NOOP("recorder", "Запись")), message,
                                 QMessageBox::Ok, &window_);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
@@ -222,13 +231,13 @@ class RecorderWindow::Impl {
   void ShowState() {
     QString text;
     if (session_.Recording())
-      text = Tr("Идёт запись в \"%1\": строк %2")
+      text = Tr(QT_TRANSLATE_NOOP("recorder", "Идёт запись в \"%1\": строк %2"))
                  .arg(QString::fromStdString(session_.RecordingPath()))
                  .arg(session_.RowsQueued());
     else if (!lastMessage_.isEmpty())
       text = lastMessage_;
     else
-      text = Tr("Запись не ведётся");
+      text = Tr(QT_TRANSLATE_NOOP("recorder", "Запись не ведётся"));
     state_->setText(text);
     start_->setEnabled(!session_.Recording());
     stop_->setEnabled(session_.Recording());
@@ -240,19 +249,18 @@ class RecorderWindow::Impl {
     int row = 0;
     for (const Summary& s : summaries) {
       const bool values = s.count > 0;
-      const QStringList cells{
-          QString::fromUtf8(FunctionName(s.function).data(),
-                            static_cast<qsizetype>(FunctionName(s.function).size())),
-          QString::fromStdString(s.unit),
-          QString::number(s.count),
-          values ? Value(s.minimum, s.step) : QString(),
-          values ? Value(s.maximum, s.step) : QString(),
-          values ? Value(s.mean, s.step / 10) : QString(),
-          s.count > 1 ? Text(FormatSi(s.StandardDeviation(), s.unit)) : QString(),
-          values ? Value(s.last, s.step) : QString(),
-          Duration(s.Span()),
-          QString::number(s.overloads),
-          QString::number(s.unreadable)};
+      const QStringList cells{QString::fromUtf8(FunctionName(s.function).data(),
+                                                static_cast<qsizetype>(FunctionName(s.function).size())),
+                              QString::fromStdString(s.unit),
+                              QString::number(s.count),
+                              values ? Value(s.minimum, s.step) : QString(),
+                              values ? Value(s.maximum, s.step) : QString(),
+                              values ? Value(s.mean, s.step / 10) : QString(),
+                              s.count > 1 ? Text(FormatSi(s.StandardDeviation(), s.unit)) : QString(),
+                              values ? Value(s.last, s.step) : QString(),
+                              Duration(s.Span()),
+                              QString::number(s.overloads),
+                              QString::number(s.unreadable)};
       for (int c = 0; c < cells.size(); ++c) {
         if (QTableWidgetItem* item = table_->item(row, c))
           item->setText(cells[c]);

@@ -139,12 +139,12 @@ void TrendChart::ApplyAxes() {
   LabelAxes();
 }
 
-// About one label per 110 pixels of time ("08.12 14:05" fits) and per 45
+// About one label per 100 pixels of time ("08.12 14:05" fits) and per 30
 // pixels of values.
 void TrendChart::LabelAxes() {
   const QRectF area = chart()->plotArea();
-  const int timeTicks = std::max(2, static_cast<int>(area.width() / 110));
-  const int valueTicks = std::max(2, static_cast<int>(area.height() / 45));
+  const int timeTicks = std::max(2, static_cast<int>(area.width() / 100));
+  const int valueTicks = std::max(2, static_cast<int>(area.height() / 30));
   const int offset = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(from_ * 1000.0)).offsetFromUtc();
   const TimeAxis time = TimeTicks(from_, to_, offset, timeTicks);
   SetTicks(timeAxis_, time.ticks, 1000.0, from_ * 1000.0);
