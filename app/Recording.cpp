@@ -42,8 +42,8 @@ void TRecorder::AddMenu() {
     UpdateMenu();
   });
   N_RecordWindow = item(TESMAR_TR_NOOP("recorder", "Окно записи"), [this] { window_->Show(); });
-  N_RecordClear = item(TESMAR_TR_NOOP("recorder", "Сбросить статистику"),
-                       [this] { window_->ClearStatistics(); });
+  N_RecordClear =
+      item(TESMAR_TR_NOOP("recorder", "Сбросить статистику"), [this] { window_->ClearStatistics(); });
   for (framework::TMenuItem* sub : {N_RecordStart, N_RecordStop, N_RecordWindow, N_RecordClear})
     N_Record->Add(sub);
   if (framework::TMainMenu* menu = form_.Menu()) menu->Items().Add(N_Record);

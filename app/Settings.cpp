@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/com_names.h"
+#include "record/Reading.h"
 
 namespace app {
 namespace {
@@ -29,8 +30,7 @@ std::string_view Trim(std::string_view text) {
 bool ParseInt(std::string_view text, int low, int high, int& value) {
   int parsed = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-  if (error != std::errc() || end != text.data() + text.size() || parsed < low || parsed > high)
-    return false;
+  if (error != std::errc() || end != text.data() + text.size() || parsed < low || parsed > high) return false;
   value = parsed;
   return true;
 }
@@ -40,19 +40,6 @@ bool ParseChar(std::string_view text, std::string_view allowed, std::int32_t& va
   if (text.size() != 1 || allowed.find(text[0]) == std::string_view::npos) return false;
   value = text[0];
   return true;
-}
-
-// The range digits each function has (the panel's own rule).
-std::string_view Ranges(std::int32_t function) {
-  switch (function) {
-    case 'U':
-    case 'V':
-    case 'Z': return "01234";
-    case 'R': return "0123456";
-    case 'I':
-    case 'J': return "1";
-    default: return "0";
-  }
 }
 
 struct Key {
@@ -175,17 +162,19 @@ std::optional<TSettings> ParseSettings(const std::string& text, std::string& err
     }
   }
   // A range the function does not have is not the panel's state.
-  if (Ranges(settings.panel.Rod).find(static_cast<char>(settings.panel.Diap)) == std::string_view::npos) {
-    error = "range " + std::string(1, static_cast<char>(settings.panel.Diap)) + " is not a range of function " +
-            std::string(1, static_cast<char>(settings.panel.Rod));
+  record::DisplayScale scale;
+  if (!record::FindDisplayScale(static_cast<char>(settings.panel.Rod), static_cast<char>(settings.panel.Diap),
+                                scale)) {
+    error = "range " + std::string(1, static_cast<char>(settings.panel.Diap)) +
+            " is not a range of function " + std::string(1, static_cast<char>(settings.panel.Rod));
     return std::nullopt;
   }
   return settings;
 }
 
 std::string FormatSettings(const TSettings& settings) {
-  std::string text = "# Tesmar's settings, written when the program closes.\nversion=" +
-                     std::to_string(kVersion) + "\n";
+  std::string text =
+      "# Tesmar's settings, written when the program closes.\nversion=" + std::to_string(kVersion) + "\n";
   std::vector<std::string> sections;
   for (const auto& [section, line] : settings.unknown)
     if (section.empty()) text += line + "\n";

@@ -62,12 +62,12 @@ struct TPanelSettings {
 };
 
 struct TSettings {
-  int port = 1;       // COM number, 1..256
-  int baud = 9600;    // 300, 600, 1200, 2400, 4800 or 9600
+  int port = 1;     // COM number, 1..256
+  int baud = 9600;  // 300, 600, 1200, 2400, 4800 or 9600
   TPanelSettings panel;
   std::string recordFolder;  // empty: the current folder
   bool recorderWindow = false;
-  std::string chartFolder;   // empty: the current folder
+  std::string chartFolder;  // empty: the current folder
   // Lines of keys and sections this version does not know, with their
   // section ("" before the first), kept to be written back.
   std::vector<std::pair<std::string, std::string>> unknown;

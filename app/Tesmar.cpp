@@ -15,10 +15,10 @@
 #include "app/TerminationSignals.h"
 #include "app/Unit1.h"
 #include "comport/view/SioSelCom.h"
-#include "record/view/RecorderWindow.h"
 #include "errors/SioStrRes.h"
 #include "framework/Application.h"
 #include "framework/view/Language.h"
+#include "record/view/RecorderWindow.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 namespace record {
 namespace {
 
-constexpr std::array<SiPrefix, 8> kPrefixes{{
-    {"G", 9}, {"M", 6}, {"k", 3}, {"", 0}, {"m", -3}, {"µ", -6}, {"n", -9}, {"p", -12}}};
+constexpr std::array<SiPrefix, 8> kPrefixes{
+    {{"G", 9}, {"M", 6}, {"k", 3}, {"", 0}, {"m", -3}, {"µ", -6}, {"n", -9}, {"p", -12}}};
 
 std::string Fixed(double value, int decimals) {
   char text[64];
@@ -55,7 +55,8 @@ std::string FormatSi(double value, std::string_view unit, int significant) {
     scaled = value / std::pow(10.0, prefix.exponent);
     whole = 1;  // it shows as 1.00 of the larger prefix
   }
-  return Fixed(scaled, std::max(0, significant - whole)) + " " + std::string(prefix.symbol) + std::string(unit);
+  return Fixed(scaled, std::max(0, significant - whole)) + " " + std::string(prefix.symbol) +
+         std::string(unit);
 }
 
 }  // namespace record

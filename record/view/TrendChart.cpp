@@ -1,10 +1,10 @@
 #include "record/view/TrendChart.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QWheelEvent>
-#include <QCoreApplication>
 #include <QtCharts/QCategoryAxis>
 #include <QtCharts/QLineSeries>
 #include <algorithm>

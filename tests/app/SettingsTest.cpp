@@ -146,8 +146,9 @@ TEST(PanelSettings, TheStoredPanelIsSentByTheRestoreLineAfterTheSetUp) {
   EXPECT_TRUE(form->N_R->Checked());
   EXPECT_TRUE(form->N_H1->Checked());
   EXPECT_TRUE(form->N_W->Checked());
-  ASSERT_TRUE(PumpUntil([&] { return form->La_Stat->Caption().find("диапазон 200ком") != std::string::npos; }))
-      << form->La_Stat->Caption();
+  ASSERT_TRUE(PumpUntil([&] {
+    return form->La_Stat->Caption().find("диапазон 200ком") != std::string::npos;
+  })) << form->La_Stat->Caption();
   TSettings kept;
   form->KeepSettings(kept);
   EXPECT_EQ(kept.panel, stored.panel);

@@ -87,7 +87,8 @@ TEST_F(English, ThePanelItsMenusStripAndRecorderSpeakEnglish) {
         form->N_A->SetChecked(autoRange);
         form->StatusBar();
         EXPECT_FALSE(Cyrillic(form->La_Stat->Caption())) << rod << diap << ": " << form->La_Stat->Caption();
-        EXPECT_FALSE(Cyrillic(form->La_Razmer->Caption())) << rod << diap << ": " << form->La_Razmer->Caption();
+        EXPECT_FALSE(Cyrillic(form->La_Razmer->Caption()))
+            << rod << diap << ": " << form->La_Razmer->Caption();
       }
     }
   }
@@ -110,7 +111,8 @@ TEST_F(English, ThePanelItsMenusStripAndRecorderSpeakEnglish) {
     if (auto* table = qobject_cast<QTableWidget*>(widget))
       for (int c = 0; c < table->columnCount(); ++c) texts.push_back(table->horizontalHeaderItem(c)->text());
     for (const QString& text : texts)
-      EXPECT_FALSE(Cyrillic(text.toStdString())) << widget->metaObject()->className() << ": " << text.toStdString();
+      EXPECT_FALSE(Cyrillic(text.toStdString()))
+          << widget->metaObject()->className() << ": " << text.toStdString();
   }
 }
 
