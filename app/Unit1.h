@@ -34,7 +34,9 @@
 // sleeps between polls.
 //
 // Panel and instrument agree. The link start-up (FormCreate, the general
-// reset) brings the panel back to its defaults, menus and sign included.
+// reset) brings the panel back to its defaults, menus and sign included;
+// until the first general reset the user's stored settings stand in for the
+// defaults, and the restore line below sends them.
 // A lost link keeps what the user chose: once the instrument answers again,
 // the set-up command is followed by one line that puts the instrument back
 // into the panel's function, range, resolution and switches (RestoreText).

@@ -13,7 +13,7 @@
 // In the sources a text meant for the user is written in Russian and shown
 // through Tr(context, text). A Russian text kept in a table for later use
 // is marked TESMAR_TR_NOOP(context, text), which is the text itself, so
-// that lupdate finds it (see resources/translations/README). Texts that
+// that lupdate finds it (see resources/translations/README.md). Texts that
 // are data (the protocol, file contents, the trace) never pass through
 // Tr.
 //
