@@ -108,6 +108,13 @@ const std::vector<Option>& Options() {
          c.record = v;
          return true;
        }},
+      {"--lang", Value::required, Mode::window,
+       [](CommandLine& c, const std::string& v, std::string& e) {
+         if (v != "ru" && v != "en") return e = "--lang takes ru or en", false;
+         c.language = v;
+         return true;
+       }},
+      {"--no-settings", Value::none, Mode::window, Flag(&CommandLine::noSettings)},
       {"--count", Value::required, Mode::headless,
        [](CommandLine& c, const std::string& v, std::string& e) {
          if (!ParseLong(v, 0, 1000000000, c.count))
@@ -247,7 +254,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
 }
 
 std::string HelpText() {
-  return R"(Usage: tesmar [--port P] [--record FILE] [--trace[=FILE]] [--log[=FILE]]
+  return R"(Usage: tesmar [--port P] [--record FILE] [--lang ru|en] [--no-settings]
+                     [--trace[=FILE]] [--log[=FILE]]
        tesmar --headless [--count N] [--duration SEC] [--function F] [--range D]
               [--resolution R] [--csv FILE|-] [--format csv|jsonl] [--timeout SEC]
               [--port P] [--trace[=FILE]] [--log[=FILE]]
@@ -261,6 +269,11 @@ The remote front panel of the K4-18/3 multimeter on a serial line.
 With a window:
   --record FILE     start recording readings into the CSV file FILE at once
                     (the "Запись" menu starts and stops recordings later)
+  --lang ru|en      the windows' language (default: English under an English
+                    locale, LANG=en_*, Russian otherwise)
+  --no-settings     start from the defaults; the settings remembered in
+                    $XDG_CONFIG_HOME/tesmar/tesmar.conf are neither read nor
+                    written
 
 Without a window (no display needed):
   --headless        bring the link up, set the instrument, take readings and

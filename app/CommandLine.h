@@ -1,6 +1,7 @@
 // The program's command line.
 //
-//   tesmar [--port P] [--record FILE] [--trace[=FILE]] [--log[=FILE]]
+//   tesmar [--port P] [--record FILE] [--lang ru|en] [--no-settings]
+//          [--trace[=FILE]] [--log[=FILE]]
 //   tesmar --headless [--count N] [--duration SEC] [--function F] [--range D]
 //          [--resolution 0|1|2] [--csv FILE|-] [--format csv|jsonl]
 //          [--timeout SEC] [--port P] [--trace[=FILE]] [--log[=FILE]]
@@ -46,6 +47,8 @@ struct CommandLine {
   int port = 0;            // COM number; 0: the layout's (COM1) or portDevice
   std::string portDevice;  // --port named a device instead of a number
   std::string record;  // with the window: record into this file from the start
+  std::string language;     // "ru" or "en"; empty: the locale's
+  bool noSettings = false;  // neither read nor write the user's settings
   // Headless measurement.
   bool headless = false;
   long count = 0;                         // readings to take; 0: until stopped

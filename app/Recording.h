@@ -8,15 +8,20 @@
 // (its size, keys, display and strip unchanged), and a program built
 // without the recorder shows exactly the stored window.
 //
+// While a recording runs, a red mark "● ЗАПИСЬ" stands at the right end
+// of the panel's status strip (not stored in the layout either).
+//
 // Thread safety: the window's thread only.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "app/Settings.h"
 #include "record/Session.h"
 
 namespace framework {
+class TLabel;
 class TMenuItem;
 }
 namespace record {
@@ -41,15 +46,23 @@ class TRecorder {
   bool StartRecording(const std::string& path);
   record::Session& Session() { return session_; }
   record::RecorderWindow& Window() { return *window_; }
+  // Takes the user's folders and shows the window when it was open.
+  void Restore(const TSettings& settings);
+  // Puts the recorder's part of the settings (folders, window open) into
+  // `settings`.
+  void Keep(TSettings& settings) const;
 
   framework::TMenuItem* N_Record = nullptr;       // "Запись"
   framework::TMenuItem* N_RecordStart = nullptr;  // "Начать запись…"
   framework::TMenuItem* N_RecordStop = nullptr;   // "Остановить запись"
   framework::TMenuItem* N_RecordWindow = nullptr; // "Окно записи"
   framework::TMenuItem* N_RecordClear = nullptr;  // "Сбросить статистику"
+  framework::TLabel* La_Recording = nullptr;      // the mark in the strip
 
  private:
   void AddMenu();
+  void AddMark();
+  // Menu items and the mark follow whether a recording runs.
   void UpdateMenu();
 
   TForm1& form_;

@@ -96,7 +96,7 @@ TTerminationSignals::~TTerminationSignals() {
   stopping_.store(true);
   // The waiter sleeps in sigwait; a signal sent to that thread alone ends
   // the wait without reaching the process.
-  pthread_kill(waiter_.native_handle(), SIGTERM);
+  pthread_kill(waiter_.native_handle(), SIGTERM);  // NOLINT(bugprone-bad-signal-to-kill-thread)
   waiter_.join();
   platform::SetWindowLongPtrA(window_, 0, 0);
   platform::DestroyWindow(window_);

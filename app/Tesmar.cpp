@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,14 +13,48 @@
 #include "app/Headless.h"
 #include "app/Ports.h"
 #include "app/Recording.h"
+#include "app/Settings.h"
 #include "app/TerminationSignals.h"
 #include "app/Unit1.h"
 #include "comport/view/SioSelCom.h"
 #include "errors/SioStrRes.h"
 #include "framework/Application.h"
+#include "framework/view/Language.h"
 #include "record/view/RecorderWindow.h"
 
 namespace {
+
+// The windows' language: --lang, else the locale's.
+void ChooseLanguage(const app::CommandLine& options) {
+  const auto named = framework::LanguageNamed(options.language);
+  const framework::TLanguage language = named.value_or(framework::LanguageOfEnvironment());
+  if (!framework::InstallLanguage(language))
+    std::fprintf(stderr, "tesmar: the %s translation cannot be loaded; the windows stay Russian\n",
+                 framework::LanguageCode(language));
+}
+
+// The user's settings; none (the defaults) with --no-settings, without a
+// file, or from a file that cannot be used, which is said in one line.
+std::optional<app::TSettings> LoadUserSettings(const app::CommandLine& options) {
+  if (options.noSettings) return std::nullopt;
+  std::string warning;
+  auto settings = app::LoadSettings(app::SettingsFile(), warning);
+  if (!warning.empty()) std::fprintf(stderr, "tesmar: %s\n", warning.c_str());
+  return settings;
+}
+
+// What the window and the recorder hold at the end, over what was read
+// (keys of a newer version stay).
+void SaveUserSettings(const app::CommandLine& options, std::optional<app::TSettings> stored,
+                      const app::TForm1& form, const app::TRecorder& recorder) {
+  if (options.noSettings) return;
+  app::TSettings settings = stored.value_or(app::TSettings{});
+  form.KeepSettings(settings);
+  recorder.Keep(settings);
+  std::string error;
+  if (!app::SaveSettings(app::SettingsFile(), settings, error))
+    std::fprintf(stderr, "tesmar: %s\n", error.c_str());
+}
 
 constexpr int kUsage = 2;  // a mistake on the command line, or no display
 
@@ -42,19 +77,23 @@ int RunWindow(const app::CommandLine& options) {
   framework::Application->OnGuiUnavailable = [](const std::string& complaint) { NoDisplay(complaint); };
   framework::Application->Initialize();
   framework::Application->OnGuiUnavailable = nullptr;
+  ChooseLanguage(options);
   comport::InstallPortSelector();
   app::TTerminationSignals signals;
+  const std::optional<app::TSettings> stored = LoadUserSettings(options);
   app::TForm1::StartPort = static_cast<comport::Word>(options.port);
   app::TForm1* Form1 = nullptr;
-  framework::Application->CreateForm(Form1, options.diagnostics);
+  framework::Application->CreateForm(Form1, options.diagnostics, stored);
   {
     app::TRecorder recorder(*Form1);
+    if (stored) recorder.Restore(*stored);
     // A recording from the start shows its window, so that it is seen.
     if (!options.record.empty()) {
       recorder.StartRecording(options.record);
       recorder.Window().Show();
     }
     framework::Application->Run();
+    SaveUserSettings(options, stored, *Form1, recorder);
   }
   // The window (and with it the port) goes while the texts still exist,
   // and while a signal still ends the program in time.

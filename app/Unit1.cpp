@@ -34,7 +34,9 @@ char LowByte(std::int32_t code) { return static_cast<char>(code & 0xFF); }
 
 }  // namespace
 
-ELinkSilent::ELinkSilent() : framework::Exception(kStatusNoLink) {}
+std::string PanelText(const char* text) { return framework::Tr("panel", text); }
+
+ELinkSilent::ELinkSilent() : framework::Exception(PanelText(kStatusNoLink)) {}
 
 const framework::TClassInfo& TForm1::StaticClassInfo() {
   static const framework::TClassInfo info =
@@ -44,7 +46,10 @@ const framework::TClassInfo& TForm1::StaticClassInfo() {
 
 TForm1::TForm1() : TForm1(TPortDiagnostics{}) {}
 
-TForm1::TForm1(const TPortDiagnostics& diagnostics) {
+TForm1::TForm1(const TPortDiagnostics& diagnostics) : TForm1(diagnostics, std::nullopt) {}
+
+TForm1::TForm1(const TPortDiagnostics& diagnostics, const std::optional<TSettings>& stored)
+    : stored_(stored) {
   comport::RegisterComponents();
   BindHandler("FormCreate", &TForm1::FormCreate);
   BindHandler("SioComPort1Trigger", &TForm1::SioComPort1Trigger);
@@ -79,6 +84,7 @@ TForm1::TForm1(const TPortDiagnostics& diagnostics) {
   Ti_Reopen->SetOnTimer([this](TObject* sender) { Ti_ReopenTimer(sender); });
   FindKeyControls();
   FindServiceControls();
+  AddOtherPortItem();
 }
 
 void TForm1::StartDiagnostics(const TPortDiagnostics& diagnostics) {
@@ -104,15 +110,16 @@ void TForm1::StartDiagnostics(const TPortDiagnostics& diagnostics) {
 
 void TForm1::Loaded() {
   // The form is the first of its layout to finish loading, so the port
-  // opens on the chosen number, never on the layout's first.
-  if (StartPort != 0) {
-    if (auto* port = dynamic_cast<comport::TSioComPort*>(FindComponent("SioComPort1")))
-      port->SetComNumber(StartPort);
-    // The "Интерфейс" marks tell the port in use: Com1, Com2 or neither.
-    if (auto* com1 = dynamic_cast<framework::TMenuItem*>(FindComponent("Com11")))
-      com1->SetChecked(StartPort == 1);
-    if (auto* com2 = dynamic_cast<framework::TMenuItem*>(FindComponent("Com21")))
-      com2->SetChecked(StartPort == 2);
+  // opens on the chosen number and speed, never on the layout's.
+  const Word port = StartPort != 0 ? StartPort : stored_ ? static_cast<Word>(stored_->port) : 0;
+  auto* sio = dynamic_cast<comport::TSioComPort*>(FindComponent("SioComPort1"));
+  if (port != 0 && sio != nullptr) {
+    sio->SetComNumber(port);
+    MarkPort(port);
+  }
+  if (stored_ && sio != nullptr) {
+    sio->SetBaud(stored_->baud);
+    MarkBaud(stored_->baud);
   }
   framework::TForm::Loaded();
 }
@@ -194,7 +201,7 @@ void TForm1::Command() {
       FlagSkipLCD = 0;
       StatusBar();
     } else {
-      La_Stat->SetCaption(kStatusSetupDone);
+      La_Stat->SetCaption(PanelText(kStatusSetupDone));
       La_Razmer->SetCaption("V");
     }
   } else if (CMD_Num == 1) {
@@ -336,7 +343,7 @@ void TForm1::Ti_LCDTimer(TObject*) {
     lastReadableAt_ = Clock::now();
     La_Data->SetVisible(true);
     La_Data->SetCaption(text);
-    if (La_Stat->Caption() == kStatusNoLines) StatusBar();
+    if (La_Stat->Caption() == PanelText(kStatusNoLines)) StatusBar();
   } else if (Clock::now() - lastReadableAt_ > kReplyLimit) {
     NoReadableLines();
   }
@@ -355,7 +362,7 @@ void TForm1::Ti_LCDTimer(TObject*) {
 // The instrument answers, but what it sends makes no reading: the strip
 // says so and the last reading no longer stands for the present.
 void TForm1::NoReadableLines() {
-  La_Stat->SetCaption(kStatusNoLines);
+  La_Stat->SetCaption(PanelText(kStatusNoLines));
   La_Data->SetVisible(false);
 }
 
@@ -380,6 +387,9 @@ void TForm1::LinkStartUp(const char* status) {
   SioComPort1->FlushOutput();
   ResetPanel();
   restoreOnLink_ = false;
+  // The user's stored settings stand in for the defaults until a general
+  // reset; the restore line after the set-up sends them.
+  if (stored_) RestorePanel(stored_->panel);
   ProbeFlushed(status);
 }
 
@@ -405,7 +415,7 @@ void TForm1::ProbeFlushed(const char* status) {
   FlagSkipLCD = 0;
   FlagReset = 0;
   FlagLinkUp = 0;
-  La_Stat->SetCaption(status);
+  La_Stat->SetCaption(PanelText(status));
   OutChar = '!';
   SioComPort1->WriteBlock(&OutChar, 1);
   Ti_Diag->SetEnabled(true);
@@ -452,7 +462,7 @@ void TForm1::PortLost() {
 void TForm1::WaitForPort() {
   restoreOnLink_ = true;
   portLost_ = true;
-  La_Stat->SetCaption(kStatusNoLink);
+  La_Stat->SetCaption(PanelText(kStatusNoLink));
   Ti_Reopen->SetEnabled(true);
 }
 
@@ -550,7 +560,7 @@ void TForm1::SioComPort1Trigger(TObject*, Word, Word, Word) {
 void TForm1::Ti_DiagTimer(TObject*) {
   Ti_Diag->SetEnabled(false);
   if (FlagSvyaz) {
-    La_Stat->SetCaption(kStatusSetup);
+    La_Stat->SetCaption(PanelText(kStatusSetup));
     La_Data->SetVisible(true);
     La_Razmer->SetVisible(true);
     La_Forma->SetVisible(true);
@@ -558,7 +568,7 @@ void TForm1::Ti_DiagTimer(TObject*) {
     Ti_CMD->SetEnabled(true);
     return;
   }
-  La_Stat->SetCaption(kStatusNoLink);
+  La_Stat->SetCaption(PanelText(kStatusNoLink));
   GuardPort([this] {
     OutChar = '!';
     SioComPort1->WriteBlock(&OutChar, 1);
@@ -567,6 +577,7 @@ void TForm1::Ti_DiagTimer(TObject*) {
 }
 
 void TForm1::N19Click(TObject*) {
+  stored_.reset();  // a general reset means the defaults
   if (!FlagLinkUp) {
     // Nothing to send the reset to: the panel takes its defaults now and
     // the instrument is brought to them when it answers again.
@@ -580,7 +591,7 @@ void TForm1::N19Click(TObject*) {
   La_Data->SetVisible(false);
   FlagSkipLCD = 1;
   FlagReset = 1;
-  La_Stat->SetCaption(kStatusReset);
+  La_Stat->SetCaption(PanelText(kStatusReset));
   CMD_Num = 15;
   Ti_CMD->SetEnabled(true);
 }

@@ -40,7 +40,7 @@
 // function, range, resolution and switches (RestoreText): at the program's
 // start, after any open of the port, and once an instrument that was lost
 // answers again. The start keeps the panel's settings as they stand (the
-// defaults, unless something set them before the window was shown); only
+// defaults, or the user's stored settings until the first general reset); only
 // the general reset brings the panel back to its defaults, menus and sign
 // included, and sends no restore (the instrument was reset alike). While
 // the link is down (FlagLinkUp clear) keys and menus change the panel and
@@ -88,8 +88,10 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/Settings.h"
 #include "comport/SioPort.h"
 #include "framework/Forms.h"
+#include "framework/view/Language.h"
 
 namespace framework {
 class TEdit;
@@ -129,14 +131,19 @@ class ELinkSilent : public framework::Exception {
   ELinkSilent();
 };
 
-// Texts of the status strip.
-inline constexpr const char* kStatusSetup = "Настройка прибора";
-inline constexpr const char* kStatusNoLink = "Нет связи";
-inline constexpr const char* kStatusReset = "Сброс";
+// Texts of the status strip, as stored (Russian); the strip shows them
+// through PanelText.
+inline constexpr const char* kStatusSetup = TESMAR_TR_NOOP("panel", "Настройка прибора");
+inline constexpr const char* kStatusNoLink = TESMAR_TR_NOOP("panel", "Нет связи");
+inline constexpr const char* kStatusReset = TESMAR_TR_NOOP("panel", "Сброс");
 // The instrument answers the probe but no readable measurement line came.
-inline constexpr const char* kStatusNoLines = "Прибор отвечает, строк измерения нет";
+inline constexpr const char* kStatusNoLines = TESMAR_TR_NOOP("panel", "Прибор отвечает, строк измерения нет");
 inline constexpr const char* kStatusSetupDone =
-    "функция U=   диапазон измерения 2V   запуск внутренний";
+    TESMAR_TR_NOOP("panel", "функция U=   диапазон измерения 2V   запуск внутренний");
+
+// A text of the panel (status strip, unit, message) in the windows'
+// language (framework/view/Language.h).
+std::string PanelText(const char* text);
 // The three parts of the status line StatusBar builds are joined by this.
 inline constexpr const char* kStatusGap = "   ";
 
@@ -150,6 +157,11 @@ class TForm1 : public framework::TForm {
   // its layout is loaded (before the link start-up), written to the given
   // files when the port closes.
   explicit TForm1(const TPortDiagnostics& diagnostics);
+  // The window with the user's stored settings (app/Settings.h): the port
+  // (unless StartPort names one) and the line speed it opens with, and the
+  // panel settings that replace the defaults at the first link start-up,
+  // sent to the instrument by the restore line after the set-up command.
+  TForm1(const TPortDiagnostics& diagnostics, const std::optional<TSettings>& stored);
   static const framework::TClassInfo& StaticClassInfo();
   const framework::TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
@@ -191,6 +203,9 @@ class TForm1 : public framework::TForm {
   framework::TMenuItem* N_Q = nullptr;
   framework::TMenuItem* Com11 = nullptr;
   framework::TMenuItem* Com21 = nullptr;
+  // Not in the stored layout: "Другой порт…" after Com1 and Com2, checked
+  // while a port other than those two is in use.
+  framework::TMenuItem* N_ComOther = nullptr;
   framework::TMenuItem* N3001 = nullptr;
   framework::TMenuItem* N6001 = nullptr;
   framework::TMenuItem* N12001 = nullptr;
@@ -277,6 +292,15 @@ class TForm1 : public framework::TForm {
   // --port).
   static inline Word StartPort = 0;
   void Loaded() override;
+  // The panel's present settings, as the settings file keeps them.
+  TPanelSettings PanelSettings() const;
+  // Puts the port, the line speed and the panel's settings into `settings`.
+  void KeepSettings(TSettings& settings) const;
+  // Takes `settings` as the panel's (a range the function lacks is brought
+  // into its ranges) with their marks, unit and sign; the instrument gets
+  // them with the restore line of the next set-up. The strip keeps its text
+  // until then.
+  void RestorePanel(const TPanelSettings& settings);
   // The characters command selector `number` sends ("" for none).
   std::string CommandText(std::int32_t number) const;
   // The line that puts the instrument into the panel's settings: function
@@ -330,6 +354,9 @@ class TForm1 : public framework::TForm {
   // raises the port's exception after the mark has moved).
   void Com11Click(framework::TObject* Sender);
   void Com21Click(framework::TObject* Sender);
+  // Asks for a port with the port selection dialog (comport::SelectPort)
+  // and switches to it as the Com items do; Cancel changes nothing.
+  void N_ComOtherClick(framework::TObject* Sender);
   void N3001Click(framework::TObject* Sender);
   void N6001Click(framework::TObject* Sender);
   void N12001Click(framework::TObject* Sender);
@@ -369,6 +396,9 @@ class TForm1 : public framework::TForm {
   // link start-up follows, keeping the panel's settings.
   void PortOpened(const char* status);
   bool SameDevice() const;
+  void AddOtherPortItem();
+  void MarkPort(Word comNumber);
+  void MarkBaud(std::int32_t baud);
   void SendCode(const framework::TEdit* edit);
   void SendChar(char c);
   void SyncToLine();
@@ -395,6 +425,9 @@ class TForm1 : public framework::TForm {
   TStepEnd RunTimedStep(framework::TTimer* again, const std::function<void()>& step);
   void GuardPort(const std::function<void()>& work);
 
+  // The user's settings the window started with; none: the layout's and
+  // the defaults. The panel's part holds until the first general reset.
+  std::optional<TSettings> stored_;
   std::optional<std::chrono::steady_clock::time_point> stepDeadline_;
   // The instrument may not hold the panel's settings: the next set-up
   // command is followed by RestoreText.

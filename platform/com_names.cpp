@@ -104,15 +104,17 @@ std::optional<int> ParseComName(std::string_view name) {
   return number;
 }
 
-fs::path DosDevicesFolder() {
+fs::path ConfigFolder() {
   fs::path base;
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
     base = config;
   } else {
     base = HomeFolder() / ".config";
   }
-  return base / "tesmar" / "dosdevices";
+  return base / "tesmar";
 }
+
+fs::path DosDevicesFolder() { return ConfigFolder() / "dosdevices"; }
 
 std::vector<fs::path> AutomaticComDevices(const fs::path& devRoot) {
   std::vector<fs::path> devices;

@@ -31,6 +31,11 @@ constexpr int kMaxComNumber = 256;
 // to 256 without leading zeros), or nothing for any other name.
 std::optional<int> ParseComName(std::string_view name);
 
+// The program's folder of per-user configuration: $XDG_CONFIG_HOME/tesmar,
+// or ~/.config/tesmar when XDG_CONFIG_HOME is unset or not an absolute
+// path (it need not exist).
+std::filesystem::path ConfigFolder();
+
 // The folder holding the comN links (it need not exist).
 std::filesystem::path DosDevicesFolder();
 

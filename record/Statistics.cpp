@@ -46,6 +46,7 @@ void Statistics::Add(const Reading& reading, char function, double seconds) {
     s.maximum = std::max(s.maximum, x);
   }
   ++s.count;
+  if (reading.step > 0 && (s.step == 0 || reading.step < s.step)) s.step = reading.step;
   const double delta = x - s.mean;
   s.mean += delta / static_cast<double>(s.count);
   s.sumSquares += delta * (x - s.mean);

@@ -30,6 +30,9 @@ struct Summary {
   double firstTime = 0.0;
   double lastTime = 0.0;
   double sumSquares = 0.0;  // of the deviations from the mean (Welford's M2)
+  // The finest display resolution among the values (Reading::step); 0
+  // before the first value.
+  double step = 0.0;
 
   // The sample standard deviation (n - 1); 0 below two values.
   double StandardDeviation() const;

@@ -8,9 +8,10 @@
 # asks for clang).
 set -euo pipefail
 
-# Building and running: the compiler, Qt, and Xvfb for a machine without a display.
+# Building and running: the compiler, Qt (with lrelease for the translations and
+# Qt's own translations), and Xvfb for a machine without a display.
 packages=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-qpa-plugins xvfb xauth
-          fonts-liberation2 fonts-dejavu-core)
+          fonts-liberation2 fonts-dejavu-core qt6-l10n-tools qt6-translations-l10n)
 # The package: manual pages from --help, icons from the SVG, the library
 # dependencies (dpkg-shlibdeps, which CPack finds the binaries for with file)
 # and the checks of the result.

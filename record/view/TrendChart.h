@@ -12,6 +12,10 @@
 // zoom or pan turns it off. Pause freezes what is shown while readings
 // go on being kept; zoom and pan still work on it.
 //
+// The axes carry round ticks (record/Axis.h) and name what they show: the
+// value axis the function and its unit with the prefix of its labels
+// ("U=, mV"), the time axis the local date when all its ticks share one.
+//
 // Thread safety: the GUI thread only. The trend must outlive the chart or
 // be replaced with SetTrend first.
 #pragma once
@@ -22,9 +26,8 @@
 #include "record/Decimate.h"
 #include "record/Session.h"
 
+class QCategoryAxis;
 class QLineSeries;
-class QValueAxis;
-class QDateTimeAxis;
 
 namespace record {
 
@@ -50,6 +53,11 @@ class TrendChart : public QChartView {
   // make (one more than the outages between them).
   std::size_t DrawnPoints() const { return drawnPoints_; }
   std::size_t DrawnLines() const { return drawnLines_; }
+  // The labels of the axes' ticks and the axes' titles, as shown.
+  QStringList TimeLabels() const;
+  QStringList ValueLabels() const;
+  QString TimeTitle() const;
+  QString ValueTitle() const;
   // The visible time window, seconds since the epoch.
   double From() const { return from_; }
   double To() const { return to_; }
@@ -78,11 +86,14 @@ class TrendChart : public QChartView {
   // outages.
   void DrawRuns();
   QLineSeries* RunSeries(std::size_t index);
+  void LabelAxes();
 
   const Trend* trend_ = nullptr;
   std::vector<QLineSeries*> series_;  // owned by the chart; the first always exists
-  QDateTimeAxis* timeAxis_ = nullptr;
-  QValueAxis* valueAxis_ = nullptr;
+  // Both axes place their ticks and labels themselves (record/Axis.h); the
+  // time axis is in milliseconds since the epoch, as the series.
+  QCategoryAxis* timeAxis_ = nullptr;
+  QCategoryAxis* valueAxis_ = nullptr;
   std::vector<Point> decimated_;
   std::size_t drawnPoints_ = 0;
   std::size_t drawnLines_ = 0;

@@ -18,10 +18,15 @@ TEST(CommandLine, AcceptsTheWindowAndTheHeadlessForms) {
   EXPECT_FALSE(line->headless);
   EXPECT_EQ(line->port, 0);
 
-  line = app::ParseCommandLine({"--record", "run.csv", "--port=2"}, error);
+  EXPECT_TRUE(line->language.empty());
+  EXPECT_FALSE(line->noSettings);
+
+  line = app::ParseCommandLine({"--record", "run.csv", "--port=2", "--lang", "en", "--no-settings"}, error);
   ASSERT_TRUE(line) << error;
   EXPECT_EQ(line->record, "run.csv");
   EXPECT_EQ(line->port, 2);
+  EXPECT_EQ(line->language, "en");
+  EXPECT_TRUE(line->noSettings);
 
   line = app::ParseCommandLine({"--headless", "--count", "20", "--function", "R", "--range", "6",
                                 "--resolution", "0", "--csv", "-", "--timeout", "2.5"},
@@ -106,6 +111,9 @@ TEST(CommandLine, RefusesMistakesWithASentence) {
       {{"--tracefile"}, "unknown option --tracefile"},
       {{"--trace="}, "--trace= needs a file name"},
       {{"--log="}, "--log= needs a file name"},
+      {{"--lang", "de"}, "--lang takes ru or en"},
+      {{"--lang"}, "--lang needs a value"},
+      {{"--no-settings=1"}, "takes no value"},
       {{"-x"}, "unknown option -x"},
       {{"COM2"}, "unknown option COM2"},
   };
