@@ -109,6 +109,11 @@ const std::vector<Option>& Options() {
        DiagnosticFile(&TPortDiagnostics::traceFile, "--trace= needs a file name"), "SIO.TRC"},
       {"--log", Value::optional,
        DiagnosticFile(&TPortDiagnostics::logFile, "--log= needs a file name"), "SIO.LOG"},
+      {"--serve", Value::optional,
+       [](CommandLine& c, const std::string& v, std::string& e) {
+         return ParseServeAddress(v, c.serve.emplace(), e);
+       },
+       kDefaultServeAddress},
   };
   return options;
 }
@@ -120,7 +125,12 @@ bool CheckTogether(const CommandLine& c, std::string& error) {
     error = "--count, --function, --range and --resolution belong to --headless";
     return false;
   }
-  if (c.headless && c.count == 0) {
+  if (c.serve && (c.count > 0 || c.function || c.range || c.resolution || c.csv != "-")) {
+    error = "--serve takes its settings from its clients; --count, --function, --range, "
+            "--resolution and --csv belong to a measurement run";
+    return false;
+  }
+  if (c.headless && c.count == 0 && !c.serve) {
     error = "--headless needs --count N";
     return false;
   }
@@ -217,6 +227,13 @@ Diagnosing the link (with or without a window):
 
 With a window, Ctrl+C or SIGTERM closes the panel as closing its window
 does: the port is closed and the files are written.
+
+Serving the meter to SCPI clients (PyVISA), with the window or --headless:
+  --serve[=[ADDR:]PORT]  listen on ADDR:PORT (default 127.0.0.1:5025, this
+                    machine only; 0.0.0.0 for every interface) until the
+                    window closes or, headless, until SIGINT or SIGTERM;
+                    --timeout applies to its queries. Exit status 6: the
+                    address cannot be served (e.g. the port is in use)
 
   -h, --help        show this text
 )";

@@ -4,6 +4,7 @@
 //   tesmar --headless --count N [--function U|V|I|J|R|Z|F|T] [--range D]
 //          [--resolution 0|1|2] [--csv FILE|-] [--timeout SEC] [--port N]
 //          [--trace[=FILE]] [--log[=FILE]]
+//   tesmar [--headless] --serve[=[ADDR:]PORT] [--port N] [--timeout SEC] ...
 //   tesmar --help
 //
 // --trace and --log switch the port's character trace or dispatch log on
@@ -23,6 +24,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "app/ServeAddress.h"
 
 namespace app {
 
@@ -46,6 +49,8 @@ struct CommandLine {
   // How long the instrument may stay silent beyond the reading interval.
   double timeoutSeconds = 5.0;
   TPortDiagnostics diagnostics;
+  // --serve[=[ADDR:]PORT]: the SCPI server (ScpiServer.h).
+  std::optional<TServeAddress> serve;
 };
 
 // Parses argv[1..]; on a mistake returns nullopt and sets `error`.

@@ -10,6 +10,7 @@
 #include "app/CommandLine.h"
 #include "app/Headless.h"
 #include "app/Recording.h"
+#include "app/ScpiServer.h"
 #include "app/TerminationSignals.h"
 #include "app/Unit1.h"
 #include "comport/view/SioSelCom.h"
@@ -29,9 +30,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   // The window's Ctrl+C and SIGTERM close it; blocked before any thread
-  // exists, so that only the waiter receives them. A headless run keeps
-  // the signals' own effect.
-  if (!options->headless) app::BlockTerminationSignals();
+  // exists, so that only the waiter receives them. A headless server
+  // stops on them the same way; a headless measurement keeps the signals'
+  // own effect.
+  if (!options->headless || options->serve) app::BlockTerminationSignals();
   // The message texts must be readable before anything can fail; a
   // program without them is broken, and says so.
   std::unique_ptr<errors::TSioStringReaders> readers;
@@ -41,10 +43,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tesmar: %s\n", e.what());
     return 1;
   }
+  if (options->headless && options->serve) {
+    const int code = app::ServeHeadless(*options);
+    framework::Application->Shutdown();
+    return code;
+  }
   if (options->headless) {
     const int code = app::RunHeadless(*options);
     framework::Application->Shutdown();
     return code;
+  }
+  // An address that cannot be served ends the program before the port opens.
+  std::unique_ptr<app::TScpiNetwork> network;
+  if (options->serve && !(network = app::TScpiServer::Listen(*options->serve, error))) {
+    std::fprintf(stderr, "tesmar: %s\n", error.c_str());
+    return 6;
   }
   framework::Application->Initialize();
   comport::InstallPortSelector();
@@ -58,6 +71,12 @@ int main(int argc, char** argv) {
     if (!options->record.empty()) {
       recorder.StartRecording(options->record);
       recorder.Window().Show();
+    }
+    std::unique_ptr<app::TScpiServer> server;
+    if (network) {
+      server = std::make_unique<app::TScpiServer>(*Form1, std::move(network),
+                                                  app::ScpiSilenceLimit(*options, *Form1));
+      std::fprintf(stderr, "tesmar: serving SCPI on %s\n", server->Address().c_str());
     }
     framework::Application->Run();
   }
