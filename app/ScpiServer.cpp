@@ -49,15 +49,23 @@ class TScpiServer::TPanelMeter : public scpi::Meter {
             static_cast<char>(form_.Razresh)};
   }
 
-  void Apply(const scpi::MeterSetting& setting) override {
-    if (setting.function != form_.Rod) FunctionItem(setting.function)->Click();
-    if (setting.autoRange != (form_.AVP == '1')) form_.N_A->Click();
-    // One step a click, as the range keys go; a step the function refuses
-    // changes nothing, so the count bounds the loop.
-    for (int i = 0; i < 7 && !setting.autoRange && form_.Diap < setting.range; ++i) Item("N2").Click();
-    for (int i = 0; i < 7 && !setting.autoRange && form_.Diap > setting.range; ++i) Item("N3").Click();
-    if (setting.resolution != form_.Razresh)
+  // Function and range go out as one command (the range keys' clicks
+  // while a function change waits only change the range it carries).
+  bool ApplyStep(const scpi::MeterSetting& setting) override {
+    const bool autoRange = form_.AVP == '1';
+    if (setting.function != form_.Rod) {
+      FunctionItem(setting.function)->Click();
+      if (!setting.autoRange && !autoRange) StepRangeTo(setting.range);
+    } else if (setting.autoRange != autoRange) {
+      form_.N_A->Click();
+    } else if (!setting.autoRange && setting.range != form_.Diap) {
+      StepRangeTo(setting.range);
+    } else if (setting.resolution != form_.Razresh) {
       (setting.resolution == '0' ? form_.N_H0 : setting.resolution == '1' ? form_.N_H1 : form_.N_H2)->Click();
+    } else {
+      return false;
+    }
+    return true;
   }
 
   void Reset() override { Item("N19").Click(); }
@@ -80,6 +88,12 @@ class TScpiServer::TPanelMeter : public scpi::Meter {
       case 'T': return form_.N_T;
       default: return form_.N_U;
     }
+  }
+  // One step a click, as the range keys go; a step the function refuses
+  // changes nothing, so the count bounds the loop.
+  void StepRangeTo(char range) {
+    for (int i = 0; i < 7 && form_.Diap < range; ++i) Item("N2").Click();
+    for (int i = 0; i < 7 && form_.Diap > range; ++i) Item("N3").Click();
   }
   framework::TMenuItem& Item(const char* name) const { return form_.Component<framework::TMenuItem>(name); }
 

@@ -121,10 +121,9 @@ bool Executor::Execute(PendingLine& line, const Command& command, Clock::time_po
         if (command.op == Op::Measure) line.answers.emplace_back(kNotANumberAnswer);
         return true;
       }
-      meter_.Apply(wanted);
-      if (command.op != Op::Measure) return true;
-      Wait wait = WaitOf(WaitFor::Reading);
-      wait.measure = true;
+      Wait wait = WaitOf(WaitFor::Setting);
+      wait.measure = command.op == Op::Measure;
+      wait.target = wanted;
       StartWait(wait, now);
       return false;
     }
@@ -155,7 +154,10 @@ void Executor::Look(Clock::time_point now) {
       Finish(wait.answerOne ? "1" : "");
       return;
     }
-  } else {
+  } else if (wait.what == WaitFor::Setting) {
+    if (!LookAtSetting(wait, busy, now)) return;
+  }
+  if (wait.what == WaitFor::Reading) {
     const MeterSetting present = meter_.Present();
     if (present != wait.setting) {
       if (wait.measure) {
@@ -176,11 +178,35 @@ void Executor::Look(Clock::time_point now) {
   }
   const Clock::time_point lastSign = std::max(wait.since, lastReading_.value_or(wait.since));
   if (now - lastSign >= silenceLimit_) {
-    const std::string answer = wait.what == WaitFor::Reading ? std::string(kNotANumberAnswer)
+    const std::string answer = wait.what == WaitFor::Reading || wait.measure ? std::string(kNotANumberAnswer)
                                : wait.answerOne               ? "1"
                                                               : "";
     Finish(answer, Error{kHardwareError, "no answer from the instrument"});
   }
+}
+
+// A step at a time, each once the panel's command before it has gone out;
+// a MEASure? then waits for its reading from here.
+bool Executor::LookAtSetting(Wait& wait, bool busy, Clock::time_point now) {
+  constexpr int kMostSteps = 6;
+  if (busy) return true;
+  if (meter_.Present() == wait.target) {
+    if (!wait.measure) {
+      Finish("");
+      return false;
+    }
+    wait.what = WaitFor::Reading;
+    wait.setting = meter_.Present();
+    wait.since = now;
+    return true;
+  }
+  if (wait.steps < kMostSteps && meter_.ApplyStep(wait.target)) {
+    ++wait.steps;
+    return true;
+  }
+  Finish(wait.measure ? std::string(kNotANumberAnswer) : "",
+         Error{kCommandError, "the panel did not take the setting"});
+  return false;
 }
 
 void Executor::Finish(const std::string& answer, std::optional<Error> error) {

@@ -4,6 +4,10 @@
 // arrived, each command of a line in its order; the panel's own keys act
 // between them as they come. A command that needs the instrument holds
 // every later line until it is done:
+//   - CONFigure, FUNCtion and MEASure? make the setting one command at a
+//     time, each once the one before has gone out (a panel sends only the
+//     last command asked for before its command step); a setting the panel
+//     does not take within a few steps is -100;
 //   - MEASure? (after setting the panel) and READ? answer the first reading
 //     taken wholly after the setting, or after the query: once no command
 //     waits to go out, the reading being shown then and the next one (whose
@@ -87,12 +91,14 @@ class Executor {
     std::vector<std::string> answers;
     bool answered = true;  // false: an overrun, which answers nothing
   };
-  enum class WaitFor { Idle, Reading };
+  enum class WaitFor { Idle, Setting, Reading };
   struct Wait {
     WaitFor what = WaitFor::Idle;
     bool measure = false;      // MEASure?: the setting must stay
     bool answerOne = false;    // *OPC?: answers "1"
     MeterSetting setting;      // the setting the reading must be taken at
+    MeterSetting target;       // Setting: what the command asks for
+    int steps = 0;             // Setting: steps made
     bool observed = false;     // no command waited to go out at the last look
     int toPass = 0;            // readings still to pass over once observed
     Clock::time_point since;
@@ -111,6 +117,8 @@ class Executor {
   void StartWait(Wait wait, Clock::time_point now);
   // Ends the wait when what it waits for has happened (or time is up).
   void Look(Clock::time_point now);
+  // Makes the next step of a setting; false when the wait has ended.
+  bool LookAtSetting(Wait& wait, bool busy, Clock::time_point now);
   // Ends the wait with the answer (none when empty) and the error.
   void Finish(const std::string& answer, std::optional<Error> error = std::nullopt);
   std::string ReadingAnswer(const record::Reading& reading, Client& client);

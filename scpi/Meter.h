@@ -42,8 +42,13 @@ class Meter {
   virtual ~Meter() = default;
   // What the panel holds now.
   virtual MeterSetting Present() const = 0;
-  // Brings the panel to `setting` as a user would, by its keys and menus.
-  virtual void Apply(const MeterSetting& setting) = 0;
+  // Makes the first part of `setting` the panel lacks (function with
+  // range, auto-ranging, range, resolution) as a user would, by the keys
+  // and menu items that send one command to the instrument; false when
+  // the panel holds all of it. The panel sends only the last command asked
+  // for before its command step, so the caller waits until Busy() is
+  // false before the next part.
+  virtual bool ApplyStep(const MeterSetting& setting) = 0;
   // The panel's general reset.
   virtual void Reset() = 0;
   // A command waits to go out to the instrument, or a reset is under way.

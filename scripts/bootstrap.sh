@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgtest-dev libgmock-dev
           libbenchmark-dev qt6-qpa-plugins xvfb xauth xdotool fonts-liberation2 fonts-dejavu-core
-          clang-format-14 clang-tidy-14)
+          clang-format-14 clang-tidy-14 python3-pyvisa python3-pyvisa-py)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -19,10 +19,25 @@ using Clock = scpi::Executor::Clock;
 class FakeMeter : public scpi::Meter {
  public:
   MeterSetting Present() const override { return setting; }
-  void Apply(const MeterSetting& s) override {
-    setting = s;
+  // One command a step, as the panel: function and range, then
+  // auto-ranging, range, resolution.
+  bool ApplyStep(const MeterSetting& s) override {
+    if (busy) ++stepsWhileBusy;
+    if (s.function != setting.function) {
+      setting.function = s.function;
+      setting.range = s.range;
+    } else if (s.autoRange != setting.autoRange) {
+      setting.autoRange = s.autoRange;
+    } else if (s.range != setting.range) {
+      setting.range = s.range;
+    } else if (s.resolution != setting.resolution) {
+      setting.resolution = s.resolution;
+    } else {
+      return false;
+    }
     busy = true;
     ++applied;
+    return true;
   }
   void Reset() override {
     setting = MeterSetting{};
@@ -36,6 +51,7 @@ class FakeMeter : public scpi::Meter {
   bool busy = false;
   bool pending = false;
   int applied = 0;
+  int stepsWhileBusy = 0;
   int resets = 0;
 };
 
@@ -108,6 +124,24 @@ TEST_F(ScpiExecutor, MeasureAnswersTheFirstReadingWhollyAfterTheSetting) {
   EXPECT_EQ(answers[2].second, "+6.00000000E+00\n");
 }
 
+// The panel sends only the last command asked for before its command
+// step: each part of a setting waits for the one before to go out.
+TEST_F(ScpiExecutor, ASettingGoesOutOneCommandAtATime) {
+  Line(1, "CONF:RES 2E4,MAX;:CONF:VOLT AUTO;*OPC?");
+  EXPECT_EQ(meter.applied, 1);
+  executor.Tick(now);
+  EXPECT_EQ(meter.applied, 1);
+  for (int out = 2; out <= 4; ++out) {
+    CommandOut();
+    EXPECT_EQ(meter.applied, out);
+  }
+  CommandOut();
+  EXPECT_EQ(meter.setting, (MeterSetting{'U', '2', true, '0'}));
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].second, "1\n");
+  EXPECT_EQ(meter.stepsWhileBusy, 0);
+}
+
 TEST_F(ScpiExecutor, LinesOfAllClientsRunInArrivalOrder) {
   Line(1, "MEAS:VOLT? 20");
   Line(2, "CONF:RES;*IDN?");
@@ -116,6 +150,8 @@ TEST_F(ScpiExecutor, LinesOfAllClientsRunInArrivalOrder) {
   CommandOut();
   Show(1.0);
   Show(2.0);
+  EXPECT_EQ(answers.size(), 1u);
+  CommandOut();
   ASSERT_EQ(answers.size(), 3u);
   EXPECT_EQ(answers[0], std::make_pair(scpi::ClientId{1}, std::string("+2.00000000E+00\n")));
   EXPECT_EQ(answers[1].first, 2u);
@@ -185,6 +221,7 @@ TEST_F(ScpiExecutor, AClientThatGoesStillHasItsLinesCarriedOut) {
   CommandOut();
   Show(1.0);
   Show(2.0);
+  CommandOut();
   EXPECT_EQ(meter.setting.function, 'F');
   EXPECT_EQ(executor.Clients(), 0u);
   executor.Overrun(2, now);
