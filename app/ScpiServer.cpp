@@ -70,8 +70,10 @@ class TScpiServer::TPanelMeter : public scpi::Meter {
 
   void Reset() override { Item("N19").Click(); }
 
+  // While the link is down nothing reaches the instrument: a setting made
+  // then would wait in the panel for the restore, unseen by *OPC?.
   bool Busy() const override {
-    return form_.Ti_CMD->Enabled() || form_.FlagReset != 0 || form_.Ti_Reset->Enabled();
+    return form_.Ti_CMD->Enabled() || form_.FlagReset != 0 || form_.Ti_Reset->Enabled() || form_.FlagLinkUp == 0;
   }
 
   bool ShownReadingPending() const override { return form_.Ti_LCD->Enabled() && form_.FlagSkipLCD == 0; }

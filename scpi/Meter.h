@@ -51,7 +51,8 @@ class Meter {
   virtual bool ApplyStep(const MeterSetting& setting) = 0;
   // The panel's general reset.
   virtual void Reset() = 0;
-  // A command waits to go out to the instrument, or a reset is under way.
+  // A command waits to go out to the instrument, a reset is under way, or
+  // the link is not up (nothing would reach the instrument now).
   virtual bool Busy() const = 0;
   // A reading has been read and will be shown next, before any that is
   // read from now on.

@@ -96,8 +96,14 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-// What a client sees of its own text in an error: short and as written.
-std::string Quote(std::string_view text) { return std::string(text.substr(0, 40)); }
+// What a client sees of its own text in an error: short, as written, a
+// tab as a blank (an answer is one line of printable characters).
+std::string Quote(std::string_view text) {
+  std::string quoted(text.substr(0, 40));
+  for (char& c : quoted)
+    if (c == '\t') c = ' ';
+  return quoted;
+}
 
 Error Fail(int code, std::string_view detail = {}) { return Error{code, Quote(detail)}; }
 
