@@ -63,8 +63,7 @@ std::function<bool(CommandLine&, const std::string&, std::string&)> OneOf(
 
 const std::vector<Option>& Options() {
   static const std::vector<Option> options{
-      {"--help", Value::none,
-       [](CommandLine& c, const std::string&, std::string&) { return c.help = true; }},
+      {"--help", Value::none, [](CommandLine& c, const std::string&, std::string&) { return c.help = true; }},
       {"-h", Value::none, [](CommandLine& c, const std::string&, std::string&) { return c.help = true; }},
       {"--headless", Value::none,
        [](CommandLine& c, const std::string&, std::string&) { return c.headless = true; }},
@@ -87,12 +86,12 @@ const std::vector<Option>& Options() {
            return e = "--count takes a number of readings from 1", false;
          return true;
        }},
-      {"--function", Value::required, OneOf("UVIJRZFT", &CommandLine::function,
-                                 "--function takes one of U V I J R Z F T")},
-      {"--range", Value::required, OneOf("0123456", &CommandLine::range,
-                              "--range takes a range digit from 0 to 6")},
-      {"--resolution", Value::required, OneOf("012", &CommandLine::resolution,
-                                   "--resolution takes 0 (3.5 digits), 1 (4.5) or 2 (5.5)")},
+      {"--function", Value::required,
+       OneOf("UVIJRZFT", &CommandLine::function, "--function takes one of U V I J R Z F T")},
+      {"--range", Value::required,
+       OneOf("0123456", &CommandLine::range, "--range takes a range digit from 0 to 6")},
+      {"--resolution", Value::required,
+       OneOf("012", &CommandLine::resolution, "--resolution takes 0 (3.5 digits), 1 (4.5) or 2 (5.5)")},
       {"--csv", Value::required,
        [](CommandLine& c, const std::string& v, std::string& e) {
          if (v.empty()) return e = "--csv takes a file name or -", false;
@@ -105,10 +104,10 @@ const std::vector<Option>& Options() {
            return e = "--timeout takes seconds, more than 0 and at most 3600", false;
          return true;
        }},
-      {"--trace", Value::optional,
-       DiagnosticFile(&TPortDiagnostics::traceFile, "--trace= needs a file name"), "SIO.TRC"},
-      {"--log", Value::optional,
-       DiagnosticFile(&TPortDiagnostics::logFile, "--log= needs a file name"), "SIO.LOG"},
+      {"--trace", Value::optional, DiagnosticFile(&TPortDiagnostics::traceFile, "--trace= needs a file name"),
+       "SIO.TRC"},
+      {"--log", Value::optional, DiagnosticFile(&TPortDiagnostics::logFile, "--log= needs a file name"),
+       "SIO.LOG"},
       {"--serve", Value::optional,
        [](CommandLine& c, const std::string& v, std::string& e) {
          return ParseServeAddress(v, c.serve.emplace(), e);
@@ -126,8 +125,9 @@ bool CheckTogether(const CommandLine& c, std::string& error) {
     return false;
   }
   if (c.serve && (c.count > 0 || c.function || c.range || c.resolution || c.csv != "-")) {
-    error = "--serve takes its settings from its clients; --count, --function, --range, "
-            "--resolution and --csv belong to a measurement run";
+    error =
+        "--serve takes its settings from its clients; --count, --function, --range, "
+        "--resolution and --csv belong to a measurement run";
     return false;
   }
   if (c.headless && c.count == 0 && !c.serve) {

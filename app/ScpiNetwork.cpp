@@ -149,8 +149,8 @@ void TScpiNetwork::CutLines(Connection& c, const char* data, std::size_t size, s
 bool TScpiNetwork::WriteTo(Connection& connection) {
   std::size_t sent = 0;
   while (sent < connection.output.size()) {
-    const long count =
-        platform::SendSome(connection.socket, connection.output.data() + sent, connection.output.size() - sent);
+    const long count = platform::SendSome(connection.socket, connection.output.data() + sent,
+                                          connection.output.size() - sent);
     if (count == platform::SocketWouldBlock()) break;
     if (count < 0) return false;
     sent += static_cast<std::size_t>(count);

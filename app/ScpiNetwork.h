@@ -86,9 +86,9 @@ class TScpiNetwork {
   std::vector<std::unique_ptr<Connection>> connections_;  // the network thread's
   std::uint64_t nextClient_ = 1;                          // the network thread's
   std::mutex mutex_;
-  std::vector<Event> events_;                                    // guarded by mutex_
-  std::vector<std::pair<std::uint64_t, std::string>> answers_;   // guarded by mutex_
-  bool stopping_ = false;                                        // guarded by mutex_
+  std::vector<Event> events_;                                   // guarded by mutex_
+  std::vector<std::pair<std::uint64_t, std::string>> answers_;  // guarded by mutex_
+  bool stopping_ = false;                                       // guarded by mutex_
   std::thread thread_;
 };
 

@@ -73,7 +73,8 @@ class TScpiServer::TPanelMeter : public scpi::Meter {
   // While the link is down nothing reaches the instrument: a setting made
   // then would wait in the panel for the restore, unseen by *OPC?.
   bool Busy() const override {
-    return form_.Ti_CMD->Enabled() || form_.FlagReset != 0 || form_.Ti_Reset->Enabled() || form_.FlagLinkUp == 0;
+    return form_.Ti_CMD->Enabled() || form_.FlagReset != 0 || form_.Ti_Reset->Enabled() ||
+           form_.FlagLinkUp == 0;
   }
 
   bool ShownReadingPending() const override { return form_.Ti_LCD->Enabled() && form_.FlagSkipLCD == 0; }
@@ -195,7 +196,8 @@ int ServeHeadless(const CommandLine& options) {
   TForm1* form = nullptr;
   framework::Application->CreateForm(form, options.diagnostics);
   if (!form->SioComPort1->Open()) {
-    std::fprintf(stderr, "tesmar: COM%d cannot be opened: %s\n", static_cast<int>(form->SioComPort1->ComNumber()),
+    std::fprintf(stderr, "tesmar: COM%d cannot be opened: %s\n",
+                 static_cast<int>(form->SioComPort1->ComNumber()),
                  framework::Application->LastExceptionText().empty()
                      ? "the port did not open"
                      : framework::Application->LastExceptionText().c_str());

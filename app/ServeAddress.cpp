@@ -20,7 +20,8 @@ bool ParseServeAddress(const std::string& text, TServeAddress& address, std::str
   }
   unsigned value = 0;
   const auto [end, failure] = std::from_chars(port.data(), port.data() + port.size(), value);
-  if (port.empty() || failure != std::errc() || end != port.data() + port.size() || value > 65535) return false;
+  if (port.empty() || failure != std::errc() || end != port.data() + port.size() || value > 65535)
+    return false;
   parsed.port = static_cast<std::uint16_t>(value);
   address = parsed;
   error.clear();

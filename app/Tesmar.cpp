@@ -14,9 +14,9 @@
 #include "app/TerminationSignals.h"
 #include "app/Unit1.h"
 #include "comport/view/SioSelCom.h"
-#include "record/view/RecorderWindow.h"
 #include "errors/SioStrRes.h"
 #include "framework/Application.h"
+#include "record/view/RecorderWindow.h"
 
 int main(int argc, char** argv) {
   std::string error;

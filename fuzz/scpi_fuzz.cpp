@@ -52,8 +52,8 @@ void CheckParsed(std::string_view line) {
     if (!Printable(parsed.error->detail)) std::abort();
   }
   for (const scpi::Command& c : parsed.commands) {
-    const bool hasFunction = c.op == scpi::Op::Configure || c.op == scpi::Op::Measure ||
-                             c.op == scpi::Op::SetFunction;
+    const bool hasFunction =
+        c.op == scpi::Op::Configure || c.op == scpi::Op::Measure || c.op == scpi::Op::SetFunction;
     if (hasFunction != (c.function != 0)) std::abort();
   }
 }

@@ -41,8 +41,7 @@ std::size_t Executor::QueuedErrors(ClientId client) const {
   return found == clients_.end() ? 0 : found->second.errors.Size();
 }
 
-void Executor::Reading(const record::Reading& reading, const MeterSetting& setting,
-                       Clock::time_point now) {
+void Executor::Reading(const record::Reading& reading, const MeterSetting& setting, Clock::time_point now) {
   lastReading_ = now;
   latest_ = Shown{reading, setting};
   // Only a wait that had seen the command out before this reading was
@@ -179,8 +178,8 @@ void Executor::Look(Clock::time_point now) {
   const Clock::time_point lastSign = std::max(wait.since, lastReading_.value_or(wait.since));
   if (now - lastSign >= silenceLimit_) {
     const std::string answer = wait.what == WaitFor::Reading || wait.measure ? std::string(kNotANumberAnswer)
-                               : wait.answerOne               ? "1"
-                                                              : "";
+                               : wait.answerOne                              ? "1"
+                                                                             : "";
     Finish(answer, Error{kHardwareError, "no answer from the instrument"});
   }
 }

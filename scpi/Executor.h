@@ -94,13 +94,13 @@ class Executor {
   enum class WaitFor { Idle, Setting, Reading };
   struct Wait {
     WaitFor what = WaitFor::Idle;
-    bool measure = false;      // MEASure?: the setting must stay
-    bool answerOne = false;    // *OPC?: answers "1"
-    MeterSetting setting;      // the setting the reading must be taken at
-    MeterSetting target;       // Setting: what the command asks for
-    int steps = 0;             // Setting: steps made
-    bool observed = false;     // no command waited to go out at the last look
-    int toPass = 0;            // readings still to pass over once observed
+    bool measure = false;    // MEASure?: the setting must stay
+    bool answerOne = false;  // *OPC?: answers "1"
+    MeterSetting setting;    // the setting the reading must be taken at
+    MeterSetting target;     // Setting: what the command asks for
+    int steps = 0;           // Setting: steps made
+    bool observed = false;   // no command waited to go out at the last look
+    int toPass = 0;          // readings still to pass over once observed
     Clock::time_point since;
   };
   static Wait WaitOf(WaitFor what) {

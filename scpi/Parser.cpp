@@ -28,10 +28,14 @@ struct FunctionHeader {
 
 const std::vector<FunctionHeader>& FunctionHeaders() {
   static const std::vector<FunctionHeader> functions{
-      {'U', {{"VOLTage"}, {"DC", true}}}, {'V', {{"VOLTage"}, {"AC"}}},
-      {'I', {{"CURRent"}, {"DC", true}}}, {'J', {{"CURRent"}, {"AC"}}},
-      {'R', {{"RESistance"}}},            {'Z', {{"FRESistance"}}},
-      {'F', {{"FREQuency"}}},             {'T', {{"PERiod"}}},
+      {'U', {{"VOLTage"}, {"DC", true}}},
+      {'V', {{"VOLTage"}, {"AC"}}},
+      {'I', {{"CURRent"}, {"DC", true}}},
+      {'J', {{"CURRent"}, {"AC"}}},
+      {'R', {{"RESistance"}}},
+      {'Z', {{"FRESistance"}}},
+      {'F', {{"FREQuency"}}},
+      {'T', {{"PERiod"}}},
   };
   return functions;
 }
@@ -272,8 +276,7 @@ const Header* FindHeader(std::span<const std::string_view> nodes, bool query, bo
 }
 
 // Parses one unit; `path` is the header path the line has reached.
-std::optional<Error> ParseUnit(std::string_view unit, std::vector<std::string_view>& path,
-                               Command& command) {
+std::optional<Error> ParseUnit(std::string_view unit, std::vector<std::string_view>& path, Command& command) {
   std::size_t gap = 0;
   while (gap < unit.size() && !IsBlank(unit[gap])) ++gap;
   std::string_view header = unit.substr(0, gap);

@@ -1,11 +1,11 @@
 // TCP sockets: a listener on a free port, a port another listener holds,
 // lines both ways, the peer's end, and a waker that cuts a wait short.
+#include "platform/socket.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <thread>
-
-#include "platform/socket.h"
 
 namespace {
 

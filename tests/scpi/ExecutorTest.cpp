@@ -91,7 +91,9 @@ TEST_F(ScpiExecutor, EveryLineAnsweredOnceWithItsQueriesJoined) {
   Line(1, "*CLS");
   Line(2, "FOO?");
   ASSERT_EQ(answers.size(), 3u);
-  EXPECT_EQ(answers[0], std::make_pair(scpi::ClientId{1}, std::string("Tesmar,K4-18/3,0,1;\"VOLT +2.00000000E+00,+1.00000000E-05\"\n")));
+  EXPECT_EQ(answers[0],
+            std::make_pair(scpi::ClientId{1},
+                           std::string("Tesmar,K4-18/3,0,1;\"VOLT +2.00000000E+00,+1.00000000E-05\"\n")));
   EXPECT_EQ(answers[1].second, "");
   EXPECT_EQ(answers[2].second, "");
   // Each client reads its own errors only.
@@ -155,7 +157,8 @@ TEST_F(ScpiExecutor, LinesOfAllClientsRunInArrivalOrder) {
   ASSERT_EQ(answers.size(), 3u);
   EXPECT_EQ(answers[0], std::make_pair(scpi::ClientId{1}, std::string("+2.00000000E+00\n")));
   EXPECT_EQ(answers[1].first, 2u);
-  EXPECT_EQ(answers[2], std::make_pair(scpi::ClientId{1}, std::string("\"RES +2.00000000E+04,+1.00000000E-01\"\n")));
+  EXPECT_EQ(answers[2],
+            std::make_pair(scpi::ClientId{1}, std::string("\"RES +2.00000000E+04,+1.00000000E-01\"\n")));
 }
 
 TEST_F(ScpiExecutor, NoQueryOutwaitsTheInstrument) {

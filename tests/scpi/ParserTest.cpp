@@ -31,7 +31,9 @@ TEST(ScpiParser, LinesIntoCommands) {
       // Common commands and the error queue, long and short forms, any case.
       {"*IDN?", {Plain(Op::Identify)}, 0},
       {"*idn?", {Plain(Op::Identify)}, 0},
-      {"*RST;*CLS;*OPC?;*WAI", {Plain(Op::Reset), Plain(Op::ClearStatus), Plain(Op::OperationComplete), Plain(Op::Wait)}, 0},
+      {"*RST;*CLS;*OPC?;*WAI",
+       {Plain(Op::Reset), Plain(Op::ClearStatus), Plain(Op::OperationComplete), Plain(Op::Wait)},
+       0},
       {"SYSTem:ERRor:NEXT?", {Plain(Op::NextError)}, 0},
       {"syst:err?", {Plain(Op::NextError)}, 0},
       {":SYST:ERR?", {Plain(Op::NextError)}, 0},
