@@ -70,9 +70,12 @@ void TScpiNetwork::Loop() {
     TakeAnswers();
     std::vector<platform::SocketWait> waits;
     waits.push_back({&listener_, true});
-    for (const auto& c : connections_)
+    bool dropping = false;  // a client whose answers piled up goes at once
+    for (const auto& c : connections_) {
       waits.push_back({&c->socket, !c->ended && c->inFlight < kMaxLinesInFlight, !c->output.empty()});
-    platform::WaitSockets(waits, waker_, -1);
+      dropping = dropping || c->dead;
+    }
+    platform::WaitSockets(waits, waker_, dropping ? 0 : -1);
     waker_.Clear();
     TakeAnswers();
     std::vector<Event> events;
