@@ -166,6 +166,11 @@ const std::vector<Option>& Options() {
        DiagnosticFile(&TPortDiagnostics::traceFile, "--trace= needs a file name"), "SIO.TRC"},
       {"--log", Value::optional, Mode::any,
        DiagnosticFile(&TPortDiagnostics::logFile, "--log= needs a file name"), "SIO.LOG"},
+      {"--serve", Value::optional, Mode::any,
+       [](CommandLine& c, const std::string& v, std::string& e) {
+         return ParseServeAddress(v, c.serve.emplace(), e);
+       },
+       kDefaultServeAddress},
   };
   return options;
 }
@@ -173,7 +178,9 @@ const std::vector<Option>& Options() {
 // What the options say together; `used` are the options given, in order.
 bool CheckTogether(const CommandLine& c, const std::vector<const Option*>& used, std::string& error) {
   for (const Option* o : used) {
-    if (o->mode == Mode::headless && !c.headless) {
+    // A server's queries wait for the instrument as a headless run does.
+    const bool serverTimeout = c.serve && o->name == "--timeout";
+    if (o->mode == Mode::headless && !c.headless && !serverTimeout) {
       error = std::string(o->name) + " belongs to --headless";
       return false;
     }
@@ -181,6 +188,13 @@ bool CheckTogether(const CommandLine& c, const std::vector<const Option*>& used,
       error = std::string(o->name) + " is for the window; with --headless use --csv FILE";
       return false;
     }
+  }
+  if (c.serve && (c.count > 0 || c.durationSeconds || c.function || c.range || c.resolution || c.csv != "-" ||
+                  c.format != record::RowFormat::csv)) {
+    error =
+        "--serve takes its settings from its clients; --count, --duration, --function, --range, "
+        "--resolution, --csv and --format belong to a measurement run";
+    return false;
   }
   const char function = c.function.value_or('U');
   if (c.range && Ranges(function).find(*c.range) == std::string_view::npos) {
@@ -316,6 +330,14 @@ Ctrl+C, SIGTERM or SIGHUP closes the panel as closing its window does: the
 port is closed and the files are written. A second signal ends it at once.
 
   --version         show the program's version
+
+Serving the meter to SCPI clients (PyVISA), with the window or --headless:
+  --serve[=[ADDR:]PORT]  listen on ADDR:PORT (default 127.0.0.1:5025, this
+                    machine only; 0.0.0.0 for every interface) until the
+                    window closes or, headless, until SIGINT or SIGTERM;
+                    --timeout applies to its queries. Exit status 6: the
+                    address cannot be served (e.g. the port is in use)
+
   -h, --help        show this text
 )";
 }

@@ -5,6 +5,7 @@
 //   tesmar --headless [--count N] [--duration SEC] [--function F] [--range D]
 //          [--resolution 0|1|2] [--csv FILE|-] [--format csv|jsonl]
 //          [--timeout SEC] [--port P] [--trace[=FILE]] [--log[=FILE]]
+//   tesmar [--headless] --serve[=[ADDR:]PORT] [--port P] [--timeout SEC] ...
 //   tesmar --list-ports | --version | --help
 //
 // --port takes a COM number (2, COM2) or the device itself (/dev/ttyUSB0,
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "record/CsvRow.h"
+#include "app/ServeAddress.h"
 
 namespace app {
 
@@ -61,6 +63,8 @@ struct CommandLine {
   // How long the instrument may stay silent beyond the reading interval.
   double timeoutSeconds = 5.0;
   TPortDiagnostics diagnostics;
+  // --serve[=[ADDR:]PORT]: the SCPI server (ScpiServer.h).
+  std::optional<TServeAddress> serve;
 };
 
 // Parses argv[1..]; on a mistake returns nullopt and sets `error`.

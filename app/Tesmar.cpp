@@ -14,6 +14,7 @@
 #include "app/Ports.h"
 #include "app/Recording.h"
 #include "app/Settings.h"
+#include "app/ScpiServer.h"
 #include "app/TerminationSignals.h"
 #include "app/Unit1.h"
 #include "comport/view/SioSelCom.h"
@@ -72,7 +73,7 @@ bool DisplayNamed() { return Set("QT_QPA_PLATFORM") || Set("DISPLAY") || Set("WA
   std::_Exit(kUsage);
 }
 
-int RunWindow(const app::CommandLine& options) {
+int RunWindow(const app::CommandLine& options, std::unique_ptr<app::TScpiNetwork> network) {
   if (!DisplayNamed()) NoDisplay("DISPLAY is not set");
   framework::Application->OnGuiUnavailable = [](const std::string& complaint) { NoDisplay(complaint); };
   framework::Application->Initialize();
@@ -91,6 +92,12 @@ int RunWindow(const app::CommandLine& options) {
     if (!options.record.empty()) {
       recorder.StartRecording(options.record);
       recorder.Window().Show();
+    }
+    std::unique_ptr<app::TScpiServer> server;
+    if (network) {
+      server = std::make_unique<app::TScpiServer>(*Form1, std::move(network),
+                                                  app::ScpiSilenceLimit(options, *Form1));
+      std::fprintf(stderr, "tesmar: serving SCPI on %s\n", server->Address().c_str());
     }
     framework::Application->Run();
     SaveUserSettings(options, stored, *Form1, recorder);
@@ -138,10 +145,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tesmar: %s\n", e.what());
     return 1;
   }
+  if (options->headless && options->serve) {
+    const int code = app::ServeHeadless(*options);
+    framework::Application->Shutdown();
+    return code;
+  }
   if (options->headless) {
     const int code = app::RunHeadless(*options);
     framework::Application->Shutdown();
     return code;
   }
-  return RunWindow(*options);
+  // An address that cannot be served ends the program before the port opens.
+  std::unique_ptr<app::TScpiNetwork> network;
+  if (options->serve && !(network = app::TScpiServer::Listen(*options->serve, error))) {
+    std::fprintf(stderr, "tesmar: %s\n", error.c_str());
+    return 6;
+  }
+  return RunWindow(*options, std::move(network));
 }

@@ -17,7 +17,8 @@ packages=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt
 # and the checks of the result.
 package=(help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils)
 # The tests build and check the package too.
-test=(libgtest-dev libgmock-dev libbenchmark-dev xdotool clang-format-14 clang-tidy-14 "${package[@]}")
+test=(libgtest-dev libgmock-dev libbenchmark-dev xdotool clang-format-14 clang-tidy-14 python3-pyvisa
+      python3-pyvisa-py "${package[@]}")
 case ${1:-} in
   package) packages+=("${package[@]}"); shift ;;
   test) packages+=("${test[@]}"); shift ;;
