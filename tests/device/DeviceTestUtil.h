@@ -70,6 +70,7 @@ class Probe : public device::TSioWin32Dispatcher {
   using TSioBaseDispatcher::ActiveThreads;
   using TSioBaseDispatcher::Dispatching;
   using TSioBaseDispatcher::OutputLock;
+  using TSioBaseDispatcher::StopRequested;
 
   bool HasThreadEvents() const { return ThreadAck.load() != platform::INVALID_HANDLE_VALUE; }
   int PriorityOf(const OwnedThread& thread) const {
