@@ -4,9 +4,7 @@
 
 #include <QTimer>
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "PortTestUtil.h"

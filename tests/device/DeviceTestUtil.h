@@ -5,11 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
-#include <string>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "device/SioWin32.h"

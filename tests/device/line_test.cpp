@@ -2,9 +2,7 @@
 // output side, on the fake port.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
-#include <thread>
 #include <string>
 #include <vector>
 
