@@ -117,8 +117,7 @@ void TSioCustomComPort::SetSWFlowOptions(TSWFlowOptions value) {
     CheckFlowResult(code, kSoftwareFlowNotSupported);
     // The dispatcher sets the device's flow characters to XON and XOFF
     // with the option; the component's own are pushed again after it.
-    if (option != 0 && code == 0)
-      errors::CheckResult(this, dispatcher_->SetFlowChars(xOnChar_, xOffChar_));
+    if (option != 0 && code == 0) errors::CheckResult(this, dispatcher_->SetFlowChars(xOnChar_, xOffChar_));
   }
   swFlowOptions_ = value;
 }
