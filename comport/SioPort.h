@@ -25,7 +25,9 @@
 // Settings written while the port is closed are only stored and all applied
 // at the next open. A line setting written while open goes to the device at
 // once; a refusal raises and the property keeps the new value. A refused DTR
-// or RTS raises and the property keeps the old value. Flow options the
+// or RTS raises and the property keeps the old value. InSize and OutSize
+// size the device's queues and the rings at the open: written while open
+// they raise EAlreadyOpen and keep their value. Flow options the
 // system cannot give (on Linux: DTR handshake and DSR flow) are refused by
 // the device with ERROR_NOT_SUPPORTED and raise EFlowNotSupported, whose
 // message says which option this system lacks; the option keeps its old
@@ -51,8 +53,10 @@
 //     event handler), the close is completed later through the hidden
 //     window (MsgFinishClose, 32266, re-posted while the worker threads
 //     run): until then OpenState is osClosing and every I/O, flush, trace
-//     and log call does nothing and returns its neutral result; Open :=
-//     True meanwhile reopens the port when the close has completed.
+//     and log call does nothing and returns its neutral result.
+//     Open written meanwhile records the wish, and the last one wins: True
+//     reopens the port when the close has completed, False takes that back.
+//     A completed close and every open clear ReopenPending.
 //   - With AutoOpen (the default) an I/O call on a closed port first opens
 //     it; when that is impossible (or AutoOpen is off) the call raises
 //     ECommNotOpen, or the open's own exception. When the open fails with
@@ -76,7 +80,9 @@
 //     waiting for a trigger message to be taken);
 //   - OpenPort with ComNumber 0 asks the port selector (a modal dialog).
 // A handler run that way may itself use the component; it finds OpenState
-// osClosing during a close.
+// osClosing during a close. While OpenState is osClosing the component
+// raises no trigger event except OnTrigger for MsgFinishClose itself, so no
+// handler of its own can destroy it in the middle of a close.
 //
 // Notifications: while the port is open the component owns a hidden window
 // of class "sioComWindow" registered with the dispatcher. For every trigger
@@ -251,6 +257,8 @@ class TSioCustomComPort : public TSioBaseComponent {
   // a closed port when AutoOpen allows (else does nothing). Only those that
   // write a file, TraceBegin and TraceReset check the dispatcher's code;
   // the state is set after the dispatcher call, so a raise leaves it.
+  // TraceBegin with a Size above kMaxTraceSize raises EBadArgument and
+  // changes nothing; Size 0 begins with TraceSize.
   void TraceBegin(std::uint32_t Size);
   void TraceSaveToFile(const std::string& FileName, bool InHex);
   void TraceAppendToFile(const std::string& FileName, bool InHex);
@@ -383,7 +391,6 @@ class TSioCustomComPort : public TSioBaseComponent {
 
  private:
   struct TDeliveryFrame;
-  struct TKeptEvents;
   class TDetachedClose;
   friend class TDetachedClose;
 
@@ -397,7 +404,9 @@ class TSioCustomComPort : public TSioBaseComponent {
   void CompleteClose();
   void ReapplySettings();
   void ApplyLineSettings();
-  void ApplyQueueSizes();
+  void RefuseWhileOpen();
+  void DriveLine(bool value, bool& stored,
+                 errors::ResultCode (dispatcher::TSioBaseDispatcher::*drive)(platform::BYTE));
   struct TRecorderOps;
   static const TRecorderOps kTraceOps;
   static const TRecorderOps kLogOps;

@@ -119,6 +119,9 @@ void TSioCustomComPort::SetSWFlowOptions(TSWFlowOptions value) {
                                   ? dispatcher_->SetSoftwareFlow(bufferFull_, bufferResume_, option)
                                   : dispatcher_->ClearSoftwareFlow();
     CheckFlowResult(code, kSoftwareFlowNotSupported);
+    // The dispatcher sets the device's flow characters to XON and XOFF
+    // with the option; the component's own are pushed again after it.
+    if (option != 0 && code == 0) errors::CheckResult(this, dispatcher_->SetFlowChars(xOnChar_, xOffChar_));
   }
   swFlowOptions_ = value;
 }
@@ -257,7 +260,12 @@ TSioBaseDispatcher* TSioCustomComPort::RecorderDispatcher() {
 
 void TSioCustomComPort::TraceBegin(std::uint32_t Size) {
   if (openState_ == osClosing) return;
-  if (Size != 0) traceSize_ = std::min(Size, kMaxTraceSize);
+  // A size the trace cannot have is refused, not cut down unasked.
+  if (Size > kMaxTraceSize) {
+    errors::CheckResult(this, errors::ecBadArgument);
+    return;
+  }
+  if (Size != 0) traceSize_ = Size;
   TSioBaseDispatcher* d = RecorderDispatcher();
   if (d == nullptr) return;
   // Size 0 means the stored size: a trace of no entries records nothing.

@@ -231,7 +231,7 @@ TEST(SioComPort, CloseInsideOnTriggerCompletesLaterAndMayReopen) {
   auto port = MakePort(46);
   port->SetOpen(true);
   std::vector<TriggerCall> calls;
-  bool reopen = false;
+  std::vector<bool> wishes;  // Open written after the close, in the handler
   bool ioWasNoOp = false;
   port->SetOnTrigger([&](framework::TObject*, comport::Word msg, comport::Word handle,
                          comport::Word data) {
@@ -241,7 +241,7 @@ TEST(SioComPort, CloseInsideOnTriggerCompletesLaterAndMayReopen) {
     ioWasNoOp = port->OpenState() == comport::osClosing && !port->Open() &&
                 port->ReadChar() == '\0' && !port->CharAvailable() && port->WriteBlock("x", 1) == 0;
     port->FlushInput();
-    if (reopen) port->SetOpen(true);
+    for (bool wish : wishes) port->SetOpen(wish);
   });
 
   fake->InjectReceived("1");
@@ -253,17 +253,24 @@ TEST(SioComPort, CloseInsideOnTriggerCompletesLaterAndMayReopen) {
   EXPECT_EQ(calls.back().msg, comport::MsgFinishClose);
   EXPECT_EQ(calls.back().data, 0);
 
-  reopen = true;
-  port->SetOpen(true);
-  calls.clear();
-  fake->InjectReceived("2");
-  ASSERT_TRUE(PumpUntil([&] {
-    return !calls.empty() && calls.back().msg == comport::MsgFinishClose &&
-           port->OpenState() == comport::osOpen;
-  }));
-  EXPECT_TRUE(port->Open());
-  EXPECT_TRUE(fake->IsOpen());
-  EXPECT_NE(port->NotifyWindow(), 0);
+  // The last wish wins.
+  const std::vector<std::pair<std::vector<bool>, bool>> cases = {
+      {{true}, true}, {{true, false}, false}, {{true, false, true}, true}, {{false, true}, true}};
+  for (const auto& [written, reopens] : cases) {
+    SCOPED_TRACE(testing::PrintToString(written));
+    wishes = written;
+    if (!port->Open()) port->SetOpen(true);
+    calls.clear();
+    fake->InjectReceived("2");
+    ASSERT_TRUE(PumpUntil([&] {
+      return !calls.empty() && calls.back().msg == comport::MsgFinishClose &&
+             port->OpenState() != comport::osClosing;
+    }));
+    EXPECT_EQ(port->Open(), reopens);
+    EXPECT_EQ(fake->IsOpen(), reopens);
+    EXPECT_EQ(port->NotifyWindow() != 0, reopens);
+    EXPECT_FALSE(port->ReopenPending());
+  }
 }
 
 TEST(SioComPort, DestroyedWhileACloseIsPendingLeavesNothingBehind) {
