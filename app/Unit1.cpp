@@ -387,17 +387,16 @@ void TForm1::LinkStartUp(const char* status) {
   SioComPort1->FlushOutput();
   ResetPanel();
   restoreOnLink_ = false;
-  // The user's stored settings stand in for the defaults until a general
-  // reset; the restore line after the set-up sends them.
-  if (stored_) RestorePanel(stored_->panel);
   ProbeFlushed(status);
 }
 
 // The start of the program: the panel's settings stand (the menus show
-// them) and go to the instrument after the set-up.
+// them) and go to the instrument after the set-up. The user's stored
+// settings stand in for the defaults until a general reset.
 void TForm1::StartKeepingSettings() {
   SioComPort1->FlushInput();
   SioComPort1->FlushOutput();
+  if (stored_) RestorePanel(stored_->panel);
   ShowSettings();
   restoreOnLink_ = true;
   ProbeFlushed(kStatusSetup);

@@ -115,7 +115,7 @@ TEST(PanelProtocol, TheDisplayStepShowsTheReadingDecodedOrSkipsIt) {
   form->Ti_LCDTimer(form->Ti_LCD);
   EXPECT_TRUE(form->La_Data->Visible());
   EXPECT_EQ(form->La_Data->Caption(), "ПЕРЕГР   ") << "an overload, as the instrument spells it";
-  EXPECT_EQ(form->LaRS[3]->Caption(), "Р");
+  EXPECT_EQ(form->LaRS[2]->Caption(), "Р");
   EXPECT_EQ(form->LaRS[0]->Caption(), "");
 
   struct Unreadable {
@@ -170,8 +170,9 @@ TEST(PanelProtocol, APortThatCannotBeOpenedIsReportedAndTheProgramGoesOn) {
       EXPECT_EQ(text, "ie_BadId - Specified comport doesn't exist\nCOM1: no serial device (the link " +
                           link.string() + " to /nonexistent/tesmar-test-port)");
     EXPECT_FALSE(form->SioComPort1->Open());
-    EXPECT_EQ(form->La_Stat->Caption(), "----------") << "the start-up ended at its first step";
+    EXPECT_EQ(form->La_Stat->Caption(), "Нет связи") << "the port is waited for";
     EXPECT_FALSE(form->Ti_Diag->Enabled());
+    EXPECT_TRUE(form->Ti_Reopen->Enabled()) << "and tried again every second, silently";
   }
   std::filesystem::remove(link);
 }
