@@ -31,8 +31,8 @@
 #include <string>
 #include <vector>
 
-#include "record/CsvRow.h"
 #include "app/ServeAddress.h"
+#include "record/CsvRow.h"
 
 namespace app {
 
