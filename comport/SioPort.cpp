@@ -235,7 +235,7 @@ void TSioCustomComPort::SetOpen(bool value) {
     OpenPort();
     return;
   }
-  ClosePort();
+  if (!CloseSurvived()) return;
   // A close that was not deferred handled sent messages while it waited; an
   // open asked by one of them is the last wish.
   if (openState_ == osClosed && std::exchange(reopenPending_, false)) OpenPort();

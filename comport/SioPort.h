@@ -402,6 +402,9 @@ class TSioCustomComPort : public TSioBaseComponent {
   void OpenAutomatically();
   void HandleFinishClose(platform::LPARAM lParam);
   void CompleteClose();
+  // ClosePort for SetOpen: false when a handler that the close ran
+  // (the deferred close's own MsgFinishClose) destroyed the component.
+  bool CloseSurvived();
   void ReapplySettings();
   void ApplyLineSettings();
   void RefuseWhileOpen();

@@ -73,6 +73,12 @@ struct TSioCustomComPort::TDeliveryFrame {
   TDeliveryFrame& operator=(const TDeliveryFrame&) = delete;
 };
 
+bool TSioCustomComPort::CloseSurvived() {
+  TDeliveryFrame frame(this);
+  ClosePort();
+  return !frame.destroyed;
+}
+
 // The dispatcher and window of a component destroyed from inside one of its
 // own event handlers. The dispatch thread is waiting for that handler, so
 // the threads cannot be waited for then; the window, now owning this record
