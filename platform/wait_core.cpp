@@ -1,7 +1,10 @@
 #include "platform/wait_core.h"
 
+#include <linux/futex.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,20 +16,115 @@
 
 namespace platform::detail {
 
-std::mutex& SyncMutex() {
-  static std::mutex mutex;
-  return mutex;
+namespace {
+
+// The wake-ups this thread asked for while it held the sync lock, handed
+// out when it lets go of it. Each names the thread's parker and how it
+// sleeps in the round the notification was for.
+struct PendingKick {
+  std::shared_ptr<Parker> parker;
+  bool descriptor;
+};
+thread_local std::vector<PendingKick> pendingKicks;
+
+}  // namespace
+
+SyncLock& SyncMutex() {
+  static SyncLock lock;
+  return lock;
+}
+
+void SyncLock::unlock() {
+  mutex_.unlock();
+  // A kick meant for a round the sleeper has left already only makes its
+  // next sleep look once more: every round re-checks under the lock.
+  for (PendingKick& kick : pendingKicks) kick.parker->Kick(kick.descriptor);
+  pendingKicks.clear();
+}
+
+Parker::~Parker() {
+  if (descriptor_ >= 0) close(descriptor_);
+}
+
+const std::shared_ptr<Parker>& Parker::Current() {
+  thread_local const std::shared_ptr<Parker> parker = std::make_shared<Parker>();
+  return parker;
+}
+
+namespace {
+
+constexpr std::uint32_t kIdle = 0;
+constexpr std::uint32_t kKicked = 1;
+constexpr std::uint32_t kSleeping = 2;
+
+// A thread's sleep is one futex word: a kick costs a system call only when
+// the thread sleeps, and a woken thread takes no lock to leave.
+void FutexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected,
+               const std::optional<std::chrono::steady_clock::time_point>& deadline) {
+  timespec at{};
+  if (deadline) {
+    const auto since = deadline->time_since_epoch();
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(since);
+    at.tv_sec = static_cast<time_t>(seconds.count());
+    at.tv_nsec = static_cast<long>(std::chrono::nanoseconds(since - seconds).count());
+  }
+  // The steady clock is CLOCK_MONOTONIC, the clock of FUTEX_WAIT_BITSET.
+  syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT_BITSET_PRIVATE, expected,
+          deadline ? &at : nullptr, nullptr, FUTEX_BITSET_MATCH_ANY);
+}
+
+void FutexWakeOne(std::atomic<std::uint32_t>& word) {
+  syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr,
+          nullptr, 0);
+}
+
+}  // namespace
+
+void Parker::Kick(bool descriptor) {
+  if (descriptor) {
+    // The sleeper made its descriptor before the round whose notification
+    // this is, and published it with the sync lock.
+    if (descriptor_ < 0) return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = write(descriptor_, &one, sizeof one);
+    return;
+  }
+  if (state_.exchange(kKicked) == kSleeping) FutexWakeOne(state_);
+}
+
+bool Parker::Sleep(const std::optional<std::chrono::steady_clock::time_point>& deadline) {
+  for (;;) {
+    std::uint32_t seen = kIdle;
+    if (!state_.compare_exchange_strong(seen, kSleeping)) {
+      // A kick came first (seen is kKicked): take it.
+      state_.store(kIdle);
+      return true;
+    }
+    FutexWait(state_, kSleeping, deadline);
+    seen = kSleeping;
+    if (state_.compare_exchange_strong(seen, kIdle)) {
+      // Not kicked: a time-out, or a wake-up of the futex's own.
+      if (deadline && std::chrono::steady_clock::now() >= *deadline) return false;
+    }
+  }
+}
+
+int Parker::Descriptor() {
+  std::call_once(made_, [this] { descriptor_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); });
+  return descriptor_;
+}
+
+void Parker::Drain() {
+  std::uint64_t count = 0;
+  [[maybe_unused]] ssize_t got = read(descriptor_, &count, sizeof count);
 }
 
 void Waiter::NotifyLocked() {
-  if (descriptor < 0) {
-    wake.notify_one();
-    return;
-  }
-  if (kicked) return;
+  // A thread that changes what it waits for itself is awake, and looks
+  // again before it sleeps.
+  if (kicked || parker == Parker::Current()) return;
   kicked = true;
-  const std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t written = write(descriptor, &one, sizeof one);
+  pendingKicks.push_back(PendingKick{parker, polling});
 }
 
 void Waitable::NotifyLocked() {
@@ -66,20 +164,6 @@ class WaiterRegistration {
   Waiter* waiter_;
 };
 
-// The calling thread's wake descriptor for polling waits: made at its
-// first such wait and closed when the thread ends; -1 when none could be
-// made (the wait then looks again every few milliseconds).
-int ThreadWakeDescriptor() {
-  struct Descriptor {
-    int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    ~Descriptor() {
-      if (fd >= 0) close(fd);
-    }
-  };
-  thread_local Descriptor descriptor;
-  return descriptor.fd;
-}
-
 // A wait watches at most MAXIMUM_WAIT_OBJECTS objects and a message queue.
 constexpr std::size_t kMostDevices = MAXIMUM_WAIT_OBJECTS + 1;
 using Drivers = std::array<std::shared_ptr<DeviceDriver>, kMostDevices>;
@@ -112,11 +196,11 @@ int PollTimeout(const std::optional<std::chrono::steady_clock::time_point>& due,
 // devices move what they have. Returns with the lock held again and the
 // drivers let go before it is taken: a port closed meanwhile may have been
 // held by this thread alone, and its end joins threads that take the lock.
-void PollDevices(std::unique_lock<std::mutex>& lock, Waiter& waiter,
+void PollDevices(std::unique_lock<SyncLock>& lock, Waiter& waiter,
                  std::span<std::shared_ptr<DeviceDriver>> drivers, const Deadline& deadline) {
-  const int wake = ThreadWakeDescriptor();
-  waiter.descriptor = wake;
-  waiter.kicked = false;
+  // Without a wake descriptor the wait looks again every few milliseconds.
+  const int wake = waiter.parker->Descriptor();
+  waiter.polling = true;
   lock.unlock();
 
   std::array<pollfd, kMostDevices + 1> fds{};
@@ -132,10 +216,7 @@ void PollDevices(std::unique_lock<std::mutex>& lock, Waiter& waiter,
     if (begun[i] && poll.due && (!due || *poll.due < *due)) due = poll.due;
   }
   const int ready = poll(fds.data(), drivers.size() + 1, PollTimeout(due, wake < 0));
-  if (ready > 0 && (fds[0].revents & POLLIN)) {
-    std::uint64_t count = 0;
-    [[maybe_unused]] ssize_t got = read(wake, &count, sizeof count);
-  }
+  if (ready > 0 && (fds[0].revents & POLLIN)) waiter.parker->Drain();
   for (std::size_t i = 0; i < drivers.size(); ++i) {
     if (!begun[i]) continue;
     const short seen = ready > 0 ? fds[i + 1].revents : 0;
@@ -144,32 +225,35 @@ void PollDevices(std::unique_lock<std::mutex>& lock, Waiter& waiter,
   }
   for (std::shared_ptr<DeviceDriver>& driver : drivers) driver.reset();
   lock.lock();
-  waiter.descriptor = -1;
+  waiter.polling = false;
 }
 
 }  // namespace
 
-bool WaitLocked(std::unique_lock<std::mutex>& lock, std::span<Waitable* const> watch,
+bool WaitLocked(std::unique_lock<SyncLock>& lock, std::span<Waitable* const> watch,
                 const std::function<bool()>& ready, const Deadline& deadline) {
   if (ready()) return true;
   if (deadline.Passed()) return false;
   Waiter waiter;
   WaiterRegistration registration(watch, &waiter);
   Drivers drivers;
+  std::optional<std::chrono::steady_clock::time_point> until;
+  if (!deadline.Infinite()) until = deadline.At();
   for (;;) {
+    // One notification per round: a change after the re-check below
+    // notifies again.
+    waiter.kicked = false;
     const std::size_t devices = CollectDriversLocked(watch, drivers);
+    bool woke = true;
     if (devices != 0) {
       PollDevices(lock, waiter, std::span(drivers.data(), devices), deadline);
-      if (ready()) return true;
-      if (deadline.Passed()) return ready();
-    } else if (deadline.Infinite()) {
-      waiter.wake.wait(lock);
-      if (ready()) return true;
-    } else if (waiter.wake.wait_until(lock, deadline.At()) == std::cv_status::timeout) {
-      return ready();
-    } else if (ready()) {
-      return true;
+    } else {
+      lock.unlock();
+      woke = waiter.parker->Sleep(until);
+      lock.lock();
     }
+    if (ready()) return true;
+    if (!woke || deadline.Passed()) return false;
   }
 }
 

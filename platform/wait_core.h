@@ -24,7 +24,8 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -38,15 +39,58 @@
 namespace platform::detail {
 
 // The sync lock. Guards the state of every Waitable and its waiter list.
-std::mutex& SyncMutex();
+// Wake-ups asked for while it is held (Waiter::NotifyLocked) are handed
+// out by unlock, after the lock is free: a woken thread that ran at once
+// (as it does on the waker's CPU) would otherwise find the lock still held
+// and sleep on it again, two more switches per wake.
+class SyncLock {
+ public:
+  void lock() { mutex_.lock(); }
+  bool try_lock() { return mutex_.try_lock(); }
+  void unlock();
 
-// One waiting thread. Its condition variable is paired with SyncMutex().
-// While it polls devices, `descriptor` is the thread's wake descriptor and
-// a notification writes it (once until the thread looks again).
+ private:
+  std::mutex mutex_;
+};
+
+SyncLock& SyncMutex();
+
+// How one thread sleeps in a wait: on a futex word of its own, or in poll()
+// on its wake descriptor while it drives devices. Made at a thread's
+// first wait and shared with the threads that wake it, so a wake handed
+// out after the sync lock is free never meets a thread that has ended.
+class Parker {
+ public:
+  Parker() = default;
+  ~Parker();
+  Parker(const Parker&) = delete;
+  Parker& operator=(const Parker&) = delete;
+
+  // The calling thread's parker.
+  static const std::shared_ptr<Parker>& Current();
+  // Wakes the sleep, or the next one when none is under way.
+  void Kick(bool descriptor);
+  // Sleeps until kicked or until `deadline` (none: no limit); false on the
+  // time-out.
+  bool Sleep(const std::optional<std::chrono::steady_clock::time_point>& deadline);
+  // The wake descriptor for poll() (an eventfd, made at its first use), or
+  // -1 when none could be made; Drain takes what woke it.
+  int Descriptor();
+  void Drain();
+
+ private:
+  // kIdle, kKicked (a kick not yet taken) or kSleeping.
+  std::atomic<std::uint32_t> state_{0};
+  std::once_flag made_;
+  int descriptor_ = -1;  // written once under made_
+};
+
+// One waiting thread, for the span of one wait. While it polls devices,
+// `polling` is set and a notification goes to its wake descriptor.
 struct Waiter {
-  std::condition_variable wake;
-  int descriptor = -1;  // guarded by SyncMutex()
-  bool kicked = false;  // guarded by SyncMutex()
+  std::shared_ptr<Parker> parker = Parker::Current();
+  bool polling = false;  // guarded by SyncMutex()
+  bool kicked = false;   // guarded by SyncMutex(); once per round
   void NotifyLocked();
 };
 
@@ -117,7 +161,7 @@ class Deadline {
 // Sleeps, with the sync lock held by lock, until ready() returns true or the
 // deadline passes; returns ready()'s last value. Any change of an object in
 // watch wakes the sleeper to re-evaluate ready(), which runs under the lock.
-bool WaitLocked(std::unique_lock<std::mutex>& lock, std::span<Waitable* const> watch,
+bool WaitLocked(std::unique_lock<SyncLock>& lock, std::span<Waitable* const> watch,
                 const std::function<bool()>& ready, const Deadline& deadline);
 
 // An event object (also used inside the layer, unregistered).
