@@ -125,7 +125,8 @@ void SerialPort::MarkPending(OVERLAPPED* overlapped) {
   }
 }
 
-void SerialPort::Complete(OVERLAPPED* overlapped, DWORD error, DWORD transferred) {
+void SerialPort::Complete(OVERLAPPED* overlapped, DWORD error, DWORD transferred,
+                          bool queued) {
   std::shared_ptr<detail::Event> event;
   if (overlapped->hEvent != 0) event = LookupHandleAs<detail::Event>(overlapped->hEvent);
   std::lock_guard sync(detail::SyncMutex());
@@ -135,7 +136,10 @@ void SerialPort::Complete(OVERLAPPED* overlapped, DWORD error, DWORD transferred
     event->UnbindLocked(this);
     event->SetLocked();
   }
-  progress_->NotifyLocked();
+  // Only an operation that was queued can have a thread waiting for it in
+  // AwaitCompletion; waking the port's other waiters for one that ends
+  // within its own call costs each of them a round for nothing.
+  if (queued) progress_->NotifyLocked();
 }
 
 void SerialPort::AwaitCompletion(const OVERLAPPED* overlapped) {
@@ -246,7 +250,7 @@ BOOL SerialPort::WaitCommEvent(DWORD* events, OVERLAPPED* overlapped) {
   if ((history_ & mask_) != 0) {
     *events = history_ & mask_;
     history_ = 0;
-    Complete(overlapped, 0, 0);
+    Complete(overlapped, 0, 0, false);
   } else {
     wait_ = WaitOp{overlapped, events};
   }
@@ -283,7 +287,7 @@ BOOL SerialPort::ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED* ov
 
   MarkPending(overlapped);
   if (reads_.empty() && ReadIsDue(op, now)) {
-    CompleteRead(op, Ready(op), 0);
+    CompleteRead(op, Ready(op), 0, false);
   } else {
     reads_.push_back(op);
     if (op.totalDeadline || op.interval != 0) backend_->DeadlineChanged();
@@ -307,9 +311,9 @@ bool SerialPort::ReadIsDue(const ReadOp& op, Clock::time_point now) const {
   return false;
 }
 
-void SerialPort::CompleteRead(ReadOp& op, std::size_t count, DWORD error) {
+void SerialPort::CompleteRead(ReadOp& op, std::size_t count, DWORD error, bool queued) {
   input_.Take(op.buffer, count);
-  Complete(op.overlapped, error, static_cast<DWORD>(count));
+  Complete(op.overlapped, error, static_cast<DWORD>(count), queued);
 }
 
 void SerialPort::ServiceReads(Clock::time_point now) {
@@ -344,7 +348,7 @@ BOOL SerialPort::WriteFile(const void* buffer, DWORD count, DWORD* written,
       }
     }
     if (accepted == count) {
-      Complete(overlapped, 0, count);
+      Complete(overlapped, 0, count, false);
       RaiseEvents(EV_TXEMPTY);
       return Finish(lock, overlapped, written, async);
     }

@@ -136,13 +136,14 @@ class SerialPort final : public KernelObject,
   std::optional<Clock::time_point> NextDeadlineLocked() const;
   BOOL Fail(DWORD error);
   void MarkPending(OVERLAPPED* overlapped);
-  void Complete(OVERLAPPED* overlapped, DWORD error, DWORD transferred);
+  // `queued`: the operation was pending past the call that started it.
+  void Complete(OVERLAPPED* overlapped, DWORD error, DWORD transferred, bool queued = true);
   BOOL Finish(Lock& lock, OVERLAPPED* overlapped, DWORD* transferred, bool async);
   void RaiseEvents(DWORD events);
   void StoreByte(BYTE byte, bool marked);
   std::size_t Ready(const ReadOp& op) const;
   bool ReadIsDue(const ReadOp& op, Clock::time_point now) const;
-  void CompleteRead(ReadOp& op, std::size_t count, DWORD error);
+  void CompleteRead(ReadOp& op, std::size_t count, DWORD error, bool queued = true);
   void ServiceReads(Clock::time_point now);
   void ServiceWrites();
   void AbortReads(DWORD error);
