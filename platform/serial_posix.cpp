@@ -40,6 +40,9 @@ using Clock = std::chrono::steady_clock;
 constexpr DWORD kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_RINGTE;
 constexpr DWORD kShadowModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
 constexpr tcflag_t kFraming = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+// The most one read of a tty returns: its line discipline holds 4096
+// bytes and hands out one less.
+constexpr std::size_t kLineBufferRead = 4095;
 
 // The per-process table of claimed devices. flock and TIOCEXCL keep other
 // processes out, but neither refuses a second open by this process (flock
@@ -468,6 +471,9 @@ bool PosixSerialBackend::Drain() {
     }
     if (got == 0) break;  // VMIN=VTIME=0 reads 0 when nothing is left
     filled += static_cast<std::size_t>(got);
+    // A read that did not fill the line discipline's buffer emptied it:
+    // asking again would read 0 and cost a system call per wake-up.
+    if (static_cast<std::size_t>(got) < kLineBufferRead) break;
   }
   DropPurged(filled);
   Deliver(std::span(raw_.data(), filled));
