@@ -73,9 +73,10 @@ class SerialBackend {
   // Reads what the device holds now (as much as InputRoom allows), without
   // waiting, and reports it (DeliverInput, and Vanished when the device is
   // gone or `hangup` says the poll saw it hang up). Called without the
-  // port's lock, from any thread; while one thread pulls, another's pull
-  // returns at once (the first delivers what both saw), so input keeps its
-  // order.
+  // port's lock, from any thread; pulls run one at a time (a second waits
+  // for the first and then takes what is left), so input keeps its order
+  // and a pull that returns finds what the device held before it began
+  // delivered.
   virtual void Pull(bool /*hangup*/) {}
   // Ends all reporting and releases the device. No call into SerialEvents
   // starts after Stop has returned. Idempotent.

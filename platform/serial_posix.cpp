@@ -439,8 +439,11 @@ DWORD PosixSerialBackend::OutputQueued() {
 // --- Input ----------------------------------------------------------------
 
 void PosixSerialBackend::Pull(bool hangup) {
-  std::unique_lock lock(pullMutex_, std::try_to_lock);
-  if (!lock.owns_lock() || !open_) return;
+  // A second puller waits for the first rather than returning at once: a
+  // poll that saw input and came back without it would poll again at once,
+  // and on a shared CPU spin away the time the first puller needs.
+  std::lock_guard lock(pullMutex_);
+  if (!open_) return;
   // Data that came before a hang-up is delivered before the hang-up.
   const bool alive = Drain();
   if (alive && !hangup) return;
