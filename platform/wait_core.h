@@ -2,9 +2,10 @@
 // sent messages (internal to the platform layer).
 //
 // Every waitable object keeps its state under one process-wide lock, the
-// sync lock. A waiting thread registers a waiter (its own condition
-// variable) with each object it watches and sleeps until one of them
-// changes; the object that changes wakes exactly the threads that watch it.
+// sync lock. A waiting thread registers a waiter (naming its parker) with
+// each object it watches and sleeps until one of them changes; the object
+// that changes wakes exactly the threads that watch it, once the sync lock
+// is free again.
 // Keeping all states under one lock is what makes "wait for all" and "wait
 // for the objects or a message" atomic without lock ordering between
 // objects. The lock is held only for state changes and checks, never while
@@ -12,12 +13,11 @@
 //
 // Devices without a thread of their own. An object can be bound to a
 // DeviceDriver (an event named by a pending overlapped operation of a
-// serial port): a thread that waits for it does not sleep on its condition
-// variable but polls the device's descriptor together with a wake
-// descriptor of its own, and when the device is ready it moves the device's
-// input or output itself, which completes the operation in that thread. A
-// change of any watched object wakes such a thread through its wake
-// descriptor instead of its condition variable.
+// serial port): a thread that waits for it does not sleep on its futex
+// word but polls the device's descriptor together with a wake descriptor
+// of its own, and when the device is ready it moves the device's input or
+// output itself, which completes the operation in that thread. A change of
+// any watched object wakes such a thread through its wake descriptor.
 //
 // Thread safety: every function may be called from any thread; the *Locked
 // members require the caller to hold SyncMutex().

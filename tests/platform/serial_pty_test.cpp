@@ -305,6 +305,59 @@ TEST_F(PtySerial, PurgeAndCloseEndWaitsOfAnotherThread) {
   EXPECT_FAILS_WITH(GetOverlappedResult(closed, &waitOv.record, &count, FALSE), ERROR_INVALID_HANDLE);
 }
 
+TEST_F(PtySerial, WakeUpsReachAThreadWhetherItPollsAPortOrSleeps) {
+  // A wake-up is handed out after the sync lock is free, so it may land
+  // when its sleeper has gone from polling a port to a plain sleep or back.
+  // None may be lost (the waits below would run out) and none may end a
+  // wait that nothing satisfied.
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  SetTimeouts(port, MAXDWORD, 0, 0);
+  const HANDLE plain = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  const HANDLE go = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  std::atomic<bool> stop{false};
+  std::thread setter([&] {
+    while (!stop) {
+      if (WaitForSingleObject(go, 5000) == WAIT_OBJECT_0 && !stop) SetEvent(plain);
+    }
+  });
+  // Ends the setter however the rounds end.
+  struct Ending {
+    std::atomic<bool>& stop;
+    HANDLE go, plain;
+    std::thread& setter;
+    ~Ending() {
+      stop = true;
+      SetEvent(go);
+      setter.join();
+      CloseHandle(go);
+      CloseHandle(plain);
+    }
+  } ending{stop, go, plain, setter};
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE(round);
+    DWORD events = 0, count = 0;
+    Overlapped ov;
+    EXPECT_FAILS_WITH(WaitCommEvent(port, &events, &ov.record), ERROR_IO_PENDING);
+    const HANDLE both[2] = {ov.record.hEvent, plain};
+    // Set by the other thread while this one polls the port.
+    SetEvent(go);
+    ASSERT_EQ(WaitForMultipleObjects(2, both, FALSE, 5000), WAIT_OBJECT_0 + 1);
+    // Input ends the same wait, moved by this thread's poll.
+    ASSERT_EQ(write(master, "x", 1), 1);
+    ASSERT_EQ(WaitForMultipleObjects(2, both, FALSE, 5000), WAIT_OBJECT_0);
+    ASSERT_TRUE(GetOverlappedResult(port, &ov.record, &count, FALSE));
+    EXPECT_EQ(events, EV_RXCHAR);
+    char byte = 0;
+    ASSERT_TRUE(ReadFile(port, &byte, 1, &count, &ov.record));
+    ASSERT_EQ(count, 1u);
+    // A plain sleep right after: nothing sets the event, then the other
+    // thread does.
+    ASSERT_EQ(WaitForSingleObject(plain, 1), WAIT_TIMEOUT);
+    SetEvent(go);
+    ASSERT_EQ(WaitForSingleObject(plain, 5000), WAIT_OBJECT_0);
+  }
+}
+
 TEST_F(PtySerial, EchoedBytesAreAllSeenWhileAnotherThreadPulls) {
   // A far end echoes every byte at once, so the answer races the arming
   // of the wait and the waiter's entry into poll; a second thread pulls
