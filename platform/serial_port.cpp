@@ -596,7 +596,11 @@ bool SerialPort::BeginPoll(detail::DevicePoll& poll) {
   // A full receive buffer takes nothing from the device: watching for
   // input then would only spin.
   poll.input = input_.size() < inputCapacity_;
-  poll.output = !writes_.empty();
+  // Output room goes to the back end's write helper alone, which runs
+  // while writes wait for room: every thread that waits on the port (the
+  // writer, the event watcher, the helper) woke at each drop of the
+  // driver's queue and took turns at the port's lock to find the work done.
+  poll.output = false;
   poll.due = NextDeadlineLocked();
   return true;
 }
@@ -605,7 +609,6 @@ void SerialPort::EndPoll(const detail::DeviceReady& ready) {
   if (ready.input || ready.hangup) backend_->Pull(ready.hangup);
   Lock lock(mutex_);
   if (closed_ || vanished_) return;
-  if (ready.output && !writes_.empty()) ServiceWrites();
   if (!reads_.empty()) ServiceReads(Clock::now());
 }
 
