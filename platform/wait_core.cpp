@@ -27,6 +27,9 @@ struct PendingKick {
 };
 thread_local std::vector<PendingKick> pendingKicks;
 
+// This thread's parker, made at its first wait (Parker::Current).
+thread_local std::shared_ptr<Parker> currentParker;
+
 }  // namespace
 
 SyncLock& SyncMutex() {
@@ -47,9 +50,11 @@ Parker::~Parker() {
 }
 
 const std::shared_ptr<Parker>& Parker::Current() {
-  thread_local const std::shared_ptr<Parker> parker = std::make_shared<Parker>();
-  return parker;
+  if (!currentParker) currentParker = std::make_shared<Parker>();
+  return currentParker;
 }
+
+void Parker::ReleaseCurrent() { currentParker.reset(); }
 
 namespace {
 
@@ -122,7 +127,7 @@ void Parker::Drain() {
 void Waiter::NotifyLocked() {
   // A thread that changes what it waits for itself is awake, and looks
   // again before it sleeps.
-  if (kicked || parker == Parker::Current()) return;
+  if (kicked || parker == currentParker) return;
   kicked = true;
   pendingKicks.push_back(PendingKick{parker, polling});
 }

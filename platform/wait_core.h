@@ -68,6 +68,10 @@ class Parker {
 
   // The calling thread's parker.
   static const std::shared_ptr<Parker>& Current();
+  // Lets go of the calling thread's parker, for a thread about to end: its
+  // wake descriptor is closed now (or once a wake-up in flight is done
+  // with it), not after the thread's handle is signalled.
+  static void ReleaseCurrent();
   // Wakes the sleep, or the next one when none is under way.
   void Kick(bool descriptor);
   // Sleeps until kicked or until `deadline` (none: no limit); false on the
