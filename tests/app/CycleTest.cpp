@@ -23,7 +23,7 @@ class PanelCycle : public testing::Test {
     form = framework::NewObject<TForm1>();
     watch = std::make_unique<DisplayWatch>(*form);
   }
-  bool ReachMeasuring(std::chrono::milliseconds limit = 4000ms) {
+  bool ReachMeasuring(std::chrono::milliseconds limit = 20000ms) {
     return PumpUntil([&] { return watch->Count() > 0; }, limit);
   }
   void TearDown() override {

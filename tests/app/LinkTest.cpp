@@ -106,12 +106,12 @@ class PanelLink : public testing::Test {
     watch = std::make_unique<DisplayWatch>(*form);
   }
   // Measuring: the set-up is out and a reading has been shown.
-  bool Measuring(std::chrono::milliseconds limit = 5000ms) {
+  bool Measuring(std::chrono::milliseconds limit = 20000ms) {
     const std::size_t seen = watch->Count();
     return PumpUntil([&] { return form->FlagLinkUp && watch->Count() > seen && form->La_Data->Visible(); },
                      limit);
   }
-  bool LinkLost(std::chrono::milliseconds limit = 8000ms) {
+  bool LinkLost(std::chrono::milliseconds limit = 20000ms) {
     return PumpUntil([&] { return !form->FlagLinkUp && form->La_Stat->Caption() == app::kStatusNoLink; },
                      limit);
   }
@@ -200,7 +200,7 @@ TEST_F(PanelLink, ASlowInstrumentIsShownOnEveryLine) {
   k4sim::Options options;
   options.lineInterval = 4500ms;  // longer than a step's limit
   Start(options);
-  ASSERT_TRUE(Measuring(15000ms));
+  ASSERT_TRUE(Measuring());
   const std::size_t mark = sim->Received().size();
   const std::uint64_t linesBefore = sim->Counters().lines;
   const std::size_t shownBefore = watch->Count();
@@ -264,7 +264,7 @@ TEST_F(PanelLink, AVanishedDeviceIsReopenedAndRestored) {
   EXPECT_TRUE(recorder.texts.empty()) << recorder.texts.front();
 
   sim = StartSimulator();
-  ASSERT_TRUE(Measuring(6000ms));
+  ASSERT_TRUE(Measuring());
   EXPECT_EQ(AfterProbes(sim->Received(), 0), kSetup + "R1H2A0W0S1N0Q0L1\n");
   EXPECT_EQ(sim->State().function, 'R');
   EXPECT_EQ(form->La_Stat->Caption(), "функция R   диапазон 2ком" + kTail);
@@ -356,7 +356,7 @@ TEST_F(PanelLink, TheTraceAndTheLogHoldEverySessionOfTheRun) {
   std::filesystem::create_symlink("/nonexistent/tesmar-pulled-adapter", DosDevices() / "com1");
   ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 20000ms));
   sim = StartSimulator();
-  ASSERT_TRUE(Measuring(8000ms));
+  ASSERT_TRUE(Measuring());
   watch.reset();
   form.reset();
 

@@ -41,7 +41,7 @@ class PtyClient {
   }
 
   // The next received character, or nothing within the time limit.
-  std::optional<char> ReadChar(Ms limit = 2000ms) {
+  std::optional<char> ReadChar(Ms limit = 10000ms) {
     if (pending_.empty() && !Fill(limit)) return std::nullopt;
     const char c = pending_.front();
     pending_.erase(0, 1);
@@ -77,7 +77,7 @@ class PtyClient {
 
   // Sends one character and waits for one character back, as the panel
   // paces a command.
-  std::optional<char> SendPaced(char c, Ms limit = 2000ms) {
+  std::optional<char> SendPaced(char c, Ms limit = 10000ms) {
     Write(std::string_view(&c, 1));
     return ReadChar(limit);
   }
