@@ -125,8 +125,7 @@ void SerialPort::MarkPending(OVERLAPPED* overlapped) {
   }
 }
 
-void SerialPort::Complete(OVERLAPPED* overlapped, DWORD error, DWORD transferred,
-                          bool queued) {
+void SerialPort::Complete(OVERLAPPED* overlapped, DWORD error, DWORD transferred, bool queued) {
   std::shared_ptr<detail::Event> event;
   if (overlapped->hEvent != 0) event = LookupHandleAs<detail::Event>(overlapped->hEvent);
   std::lock_guard sync(detail::SyncMutex());

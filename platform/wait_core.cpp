@@ -79,8 +79,7 @@ void FutexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected,
 }
 
 void FutexWakeOne(std::atomic<std::uint32_t>& word) {
-  syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr,
-          nullptr, 0);
+  syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
 }  // namespace

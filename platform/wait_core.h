@@ -23,8 +23,8 @@
 // members require the caller to hold SyncMutex().
 #pragma once
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
