@@ -25,10 +25,24 @@ struct PendingKick {
   std::shared_ptr<Parker> parker;
   bool descriptor;
 };
-thread_local std::vector<PendingKick> pendingKicks;
 
-// This thread's parker, made at its first wait (Parker::Current).
-thread_local std::shared_ptr<Parker> currentParker;
+// Set while this thread's wait state below is destroyed, when the thread
+// ends or exit() runs on it. Code that runs on the thread after that (the
+// static destructors, after exit()) must not touch the state: it then
+// kicks under the lock and sleeps on a parker of the wait's own. A plain
+// bool, so it stays readable until the thread is gone.
+thread_local bool threadEnding = false;
+
+struct ThreadWaitState {
+  std::vector<PendingKick> pendingKicks;
+  // This thread's parker, made at its first wait (Parker::Current).
+  std::shared_ptr<Parker> parker;
+  ThreadWaitState() = default;
+  ThreadWaitState(const ThreadWaitState&) = delete;
+  ThreadWaitState& operator=(const ThreadWaitState&) = delete;
+  ~ThreadWaitState() { threadEnding = true; }
+};
+thread_local ThreadWaitState threadState;
 
 }  // namespace
 
@@ -39,22 +53,27 @@ SyncLock& SyncMutex() {
 
 void SyncLock::unlock() {
   mutex_.unlock();
+  if (threadEnding) return;
   // A kick meant for a round the sleeper has left already only makes its
   // next sleep look once more: every round re-checks under the lock.
-  for (PendingKick& kick : pendingKicks) kick.parker->Kick(kick.descriptor);
-  pendingKicks.clear();
+  std::vector<PendingKick>& kicks = threadState.pendingKicks;
+  for (PendingKick& kick : kicks) kick.parker->Kick(kick.descriptor);
+  kicks.clear();
 }
 
 Parker::~Parker() {
   if (descriptor_ >= 0) close(descriptor_);
 }
 
-const std::shared_ptr<Parker>& Parker::Current() {
-  if (!currentParker) currentParker = std::make_shared<Parker>();
-  return currentParker;
+std::shared_ptr<Parker> Parker::Current() {
+  if (threadEnding) return std::make_shared<Parker>();
+  if (!threadState.parker) threadState.parker = std::make_shared<Parker>();
+  return threadState.parker;
 }
 
-void Parker::ReleaseCurrent() { currentParker.reset(); }
+void Parker::ReleaseCurrent() {
+  if (!threadEnding) threadState.parker.reset();
+}
 
 namespace {
 
@@ -124,11 +143,19 @@ void Parker::Drain() {
 }
 
 void Waiter::NotifyLocked() {
+  if (kicked) return;
+  if (threadEnding) {
+    // This thread's wait state is gone: the kick goes out under the lock;
+    // the waiter, still registered, holds its parker.
+    kicked = true;
+    parker->Kick(polling);
+    return;
+  }
   // A thread that changes what it waits for itself is awake, and looks
   // again before it sleeps.
-  if (kicked || parker == currentParker) return;
+  if (parker == threadState.parker) return;
   kicked = true;
-  pendingKicks.push_back(PendingKick{parker, polling});
+  threadState.pendingKicks.push_back(PendingKick{parker, polling});
 }
 
 void Waitable::NotifyLocked() {

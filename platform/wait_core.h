@@ -66,8 +66,9 @@ class Parker {
   Parker(const Parker&) = delete;
   Parker& operator=(const Parker&) = delete;
 
-  // The calling thread's parker.
-  static const std::shared_ptr<Parker>& Current();
+  // The calling thread's parker (a parker of its own for a wait that runs
+  // after the thread's wait state has gone, as in a static destructor).
+  static std::shared_ptr<Parker> Current();
   // Lets go of the calling thread's parker, for a thread about to end: its
   // wake descriptor is closed now (or once a wake-up in flight is done
   // with it), not after the thread's handle is signalled.
