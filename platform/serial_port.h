@@ -20,10 +20,12 @@ namespace platform {
 // event to the port (detail::Event::BindLocked), and every thread that
 // waits for such an event, or in GetOverlappedResult, polls the back end's
 // descriptor and pulls what has arrived itself (BeginPoll, EndPoll), which
-// completes the operation in that thread. The calls that report on input
-// (ReadFile, WaitCommEvent, ClearCommError, GetOverlappedResult without
-// waiting) pull first, so to a caller input is in the port as soon as it
-// is in the driver.
+// completes the operation in that thread. Output room is the back end's
+// to watch (Writable, from its write helper while writes wait for room),
+// not the waiters'. The calls that report on input (ReadFile,
+// WaitCommEvent, ClearCommError, GetOverlappedResult without waiting) pull
+// first, so to a caller input is in the port as soon as it is in the
+// driver.
 //
 // Thread safety: every member may be called from any thread at the same
 // time. `mutex_` guards all state below it; the back end is called with it

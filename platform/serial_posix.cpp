@@ -103,8 +103,8 @@ bool IsPseudoTerminal(const struct stat& info) {
 // The tty back end has no thread for input: the threads that wait for the
 // port's operations poll the descriptor and call Pull (serial_port.h). Two
 // threads of its own exist only on demand: a write helper, once a write had
-// to wait for room (it keeps a pending write going while no thread waits
-// for it), and a modem-line watcher, once the event mask asks for modem
+// to wait for room (it alone watches for room and keeps pending writes
+// going), and a modem-line watcher, once the event mask asks for modem
 // events on a device that has modem lines (a tty gives no descriptor event
 // for them).
 class PosixSerialBackend final : public SerialBackend {
