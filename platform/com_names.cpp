@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <charconv>
 #include <cstdlib>
 #include <string>
 #include <system_error>
@@ -14,14 +13,6 @@ namespace platform {
 namespace fs = std::filesystem;
 
 namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  }
-  return true;
-}
 
 fs::path HomeFolder() {
   if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
@@ -47,18 +38,6 @@ void AppendNumbered(const fs::path& devRoot, std::string_view stem,
 }
 
 }  // namespace
-
-std::optional<int> ParseComName(std::string_view name) {
-  if (StartsWithNoCase(name, "\\\\.\\")) name.remove_prefix(4);
-  if (!StartsWithNoCase(name, "COM")) return std::nullopt;
-  name.remove_prefix(3);
-  if (name.empty() || name.front() == '0') return std::nullopt;
-  int number = 0;
-  auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number);
-  if (error != std::errc{} || end != name.data() + name.size()) return std::nullopt;
-  if (number < 1 || number > kMaxComNumber) return std::nullopt;
-  return number;
-}
 
 fs::path DosDevicesFolder() {
   fs::path base;

@@ -1,4 +1,7 @@
 // Names of serial ports: "\\.\COMn" and "COMn" mapped to Linux devices.
+// On Windows the names are the system's own: there only ParseComName,
+// DescribeComDevice (the system's device name, e.g. "\Device\Serial0") and
+// OpenFailureHint exist, and the folders and numbering below do not apply.
 //
 // COMn is, in this order:
 //   1. whatever the symbolic link `comN` (lower case) in the dosdevices
