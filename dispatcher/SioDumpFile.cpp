@@ -18,18 +18,16 @@ std::string Hex(platform::BYTE c) {
 }  // namespace
 
 errors::ResultCode DumpErrorCode(int error) {
-  switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
+  switch (platform::DiskFaultFromErrno(error)) {
+    case platform::DiskFault::kFull:
       return -kDiskFull;
-    case EROFS:
+    case platform::DiskFault::kWriteProtected:
       return -kDiskWriteProtected;
-    case EISDIR:
-      return -static_cast<errors::ResultCode>(platform::ERROR_ACCESS_DENIED);
-    default:
-      return -static_cast<errors::ResultCode>(platform::Win32ErrorFromErrno(error));
+    case platform::DiskFault::kNone:
+      break;
   }
+  if (error == EISDIR) return -static_cast<errors::ResultCode>(platform::ERROR_ACCESS_DENIED);
+  return -static_cast<errors::ResultCode>(platform::Win32ErrorFromErrno(error));
 }
 
 TDumpFile::~TDumpFile() {
