@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "dosdevices_test_util.h"
 #include "serial_test_util.h"
 
 namespace platform {

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "dosdevices_test_util.h"
 #include "serial_test_util.h"
 
 namespace platform {
