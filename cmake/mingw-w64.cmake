@@ -17,10 +17,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # threads library linked in, no DLL of theirs to ship.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Test programs run through Wine (scripts/cross.sh sets it up); their tests
-# are listed when ctest runs, not at build time.
+# Test programs run through Wine (scripts/cross.sh sets it up).
 find_program(TESMAR_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(TESMAR_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${TESMAR_WINE})
 endif()
-set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)

@@ -19,12 +19,9 @@ std::string Hex(platform::BYTE c) {
 
 errors::ResultCode DumpErrorCode(int error) {
   switch (platform::DiskFaultFromErrno(error)) {
-    case platform::DiskFault::kFull:
-      return -kDiskFull;
-    case platform::DiskFault::kWriteProtected:
-      return -kDiskWriteProtected;
-    case platform::DiskFault::kNone:
-      break;
+    case platform::DiskFault::kFull: return -kDiskFull;
+    case platform::DiskFault::kWriteProtected: return -kDiskWriteProtected;
+    case platform::DiskFault::kNone: break;
   }
   if (error == EISDIR) return -static_cast<errors::ResultCode>(platform::ERROR_ACCESS_DENIED);
   return -static_cast<errors::ResultCode>(platform::Win32ErrorFromErrno(error));

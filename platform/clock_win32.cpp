@@ -1,7 +1,6 @@
-#include "platform/clock.h"
-
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/win32.h"
 // After windows.h, which it needs.
 #include <mmsystem.h>
@@ -39,8 +38,8 @@ std::string SystemDescription() {
   OSVERSIONINFOW info{};
   info.dwOSVersionInfoSize = sizeof info;
   if (call == nullptr || call(&info) != 0) return "Windows";
-  return "Windows " + std::to_string(info.dwMajorVersion) + "." +
-         std::to_string(info.dwMinorVersion) + "." + std::to_string(info.dwBuildNumber);
+  return "Windows " + std::to_string(info.dwMajorVersion) + "." + std::to_string(info.dwMinorVersion) + "." +
+         std::to_string(info.dwBuildNumber);
 }
 
 bool IsWindowsNT() { return (::GetVersion() & 0x80000000u) == 0; }

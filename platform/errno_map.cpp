@@ -32,25 +32,18 @@ DWORD Win32ErrorFromErrno(int errnoValue) {
     case ENXIO:
     case ENODEV:
     case ENOTTY:
-    case EIO:
-      return ERROR_FILE_NOT_FOUND;
+    case EIO: return ERROR_FILE_NOT_FOUND;
     case EACCES:
     case EPERM:
     case EBUSY:
-    case EWOULDBLOCK:
-      return ERROR_ACCESS_DENIED;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL:
-      return ERROR_INVALID_PARAMETER;
+    case EWOULDBLOCK: return ERROR_ACCESS_DENIED;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case EINVAL: return ERROR_INVALID_PARAMETER;
     case ENOTDIR:
     case ENAMETOOLONG:
-    case ELOOP:
-      return ERROR_PATH_NOT_FOUND;
-    case EBADF:
-      return ERROR_INVALID_HANDLE;
-    default:
-      return ERROR_GEN_FAILURE;
+    case ELOOP: return ERROR_PATH_NOT_FOUND;
+    case EBADF: return ERROR_INVALID_HANDLE;
+    default: return ERROR_GEN_FAILURE;
   }
 }
 

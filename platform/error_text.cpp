@@ -107,5 +107,4 @@ DWORD FormatMessageA(DWORD flags, const void*, DWORD messageId, DWORD language, 
   return static_cast<DWORD>(text.size());
 }
 
-
 }  // namespace platform

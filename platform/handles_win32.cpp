@@ -1,5 +1,4 @@
 #include "platform/handles.h"
-
 #include "platform/win32.h"
 
 namespace platform::detail {

@@ -1,5 +1,4 @@
 #include "platform/last_error.h"
-
 #include "platform/win32.h"
 
 namespace platform {

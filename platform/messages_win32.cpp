@@ -1,13 +1,12 @@
-#include "platform/messages.h"
-
 #include <exception>
 #include <functional>
 #include <mutex>
-#include <utility>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/last_error.h"
+#include "platform/messages.h"
 #include "platform/thread.h"
 #include "platform/win32.h"
 
@@ -43,8 +42,7 @@ LRESULT CALLBACK ClassProcedure(::HWND window, UINT message, WPARAM wParam, LPAR
 }
 
 HINSTANCE Instance(platform::HANDLE instance) {
-  return instance != 0 ? static_cast<HINSTANCE>(win32::Native(instance))
-                       : ::GetModuleHandleA(nullptr);
+  return instance != 0 ? static_cast<HINSTANCE>(win32::Native(instance)) : ::GetModuleHandleA(nullptr);
 }
 
 // The wake hooks of SetQueueWakeHook. Messages from other processes do not
@@ -113,8 +111,8 @@ ATOM RegisterClassA(const WNDCLASSA* windowClass) {
   ATOM atom = ::RegisterClassA(&native);
   if (atom == 0) return 0;
   // A class's extra bytes are reached only through one of its windows.
-  ::HWND first = ::CreateWindowExA(0, windowClass->lpszClassName, "", 0, 0, 0, 0, 0, win32::MessageOnlyParent(),
-                                   nullptr, native.hInstance, nullptr);
+  ::HWND first = ::CreateWindowExA(0, windowClass->lpszClassName, "", 0, 0, 0, 0, 0,
+                                   win32::MessageOnlyParent(), nullptr, native.hInstance, nullptr);
   if (first == nullptr) {
     const DWORD error = ::GetLastError();
     ::UnregisterClassA(windowClass->lpszClassName, native.hInstance);
@@ -126,12 +124,11 @@ ATOM RegisterClassA(const WNDCLASSA* windowClass) {
   return atom;
 }
 
-HWND CreateWindowExA(DWORD exStyle, const char* className, const char* windowName, DWORD style,
-                     int x, int y, int width, int height, HWND parent, HANDLE menu,
-                     HANDLE instance, void* param) {
-  ::HWND window = ::CreateWindowExA(exStyle, className, windowName, style, x, y, width, height,
-                                    NativeWindow(parent), static_cast<HMENU>(win32::Native(menu)),
-                                    Instance(instance), param);
+HWND CreateWindowExA(DWORD exStyle, const char* className, const char* windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HANDLE menu, HANDLE instance, void* param) {
+  ::HWND window =
+      ::CreateWindowExA(exStyle, className, windowName, style, x, y, width, height, NativeWindow(parent),
+                        static_cast<HMENU>(win32::Native(menu)), Instance(instance), param);
   RethrowProcedureError();
   return OurWindow(window);
 }
@@ -225,8 +222,8 @@ LRESULT DispatchMessageA(const MSG* message) {
   return result;
 }
 
-DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll,
-                                DWORD milliseconds, DWORD wakeMask) {
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, DWORD milliseconds,
+                                DWORD wakeMask) {
   if (count > MAXIMUM_WAIT_OBJECTS - 1 || (count > 0 && objects == nullptr)) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;

@@ -26,9 +26,8 @@ BOOL Route(HANDLE file, Fake fake, System system) {
 
 }  // namespace
 
-HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
-                   const void* securityAttributes, DWORD creationDisposition,
-                   DWORD flagsAndAttributes, HANDLE templateFile) {
+HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, const void* securityAttributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
   // The test factory is asked first, for the names the fake device takes.
   std::optional<int> number = fileName ? ParseComName(fileName) : std::nullopt;
   SerialBackendFactory test = TestSerialFactory();
@@ -41,10 +40,9 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
       return INVALID_HANDLE_VALUE;
     }
   }
-  return win32::Ours(::CreateFileA(
-      fileName, desiredAccess, shareMode,
-      static_cast<LPSECURITY_ATTRIBUTES>(const_cast<void*>(securityAttributes)),
-      creationDisposition, flagsAndAttributes, Native(templateFile)));
+  return win32::Ours(::CreateFileA(fileName, desiredAccess, shareMode,
+                                   static_cast<LPSECURITY_ATTRIBUTES>(const_cast<void*>(securityAttributes)),
+                                   creationDisposition, flagsAndAttributes, Native(templateFile)));
 }
 
 BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue) {
@@ -74,9 +72,7 @@ BOOL GetCommTimeouts(HANDLE file, COMMTIMEOUTS* timeouts) {
 BOOL SetCommTimeouts(HANDLE file, const COMMTIMEOUTS* timeouts) {
   return Route(
       file, [&](SerialPort& port) { return port.SetCommTimeouts(timeouts); },
-      [&](::HANDLE h) {
-        return ::SetCommTimeouts(h, const_cast<::COMMTIMEOUTS*>(Native(timeouts)));
-      });
+      [&](::HANDLE h) { return ::SetCommTimeouts(h, const_cast<::COMMTIMEOUTS*>(Native(timeouts))); });
 }
 
 BOOL SetCommMask(HANDLE file, DWORD eventMask) {
@@ -97,20 +93,16 @@ BOOL WaitCommEvent(HANDLE file, DWORD* eventMask, OVERLAPPED* overlapped) {
       [&](::HANDLE h) { return ::WaitCommEvent(h, Native(eventMask), Native(overlapped)); });
 }
 
-BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
-              OVERLAPPED* overlapped) {
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, OVERLAPPED* overlapped) {
   return Route(
       file, [&](SerialPort& port) { return port.ReadFile(buffer, bytesToRead, bytesRead, overlapped); },
-      [&](::HANDLE h) {
-        return ::ReadFile(h, buffer, bytesToRead, Native(bytesRead), Native(overlapped));
-      });
+      [&](::HANDLE h) { return ::ReadFile(h, buffer, bytesToRead, Native(bytesRead), Native(overlapped)); });
 }
 
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
                OVERLAPPED* overlapped) {
   return Route(
-      file,
-      [&](SerialPort& port) { return port.WriteFile(buffer, bytesToWrite, bytesWritten, overlapped); },
+      file, [&](SerialPort& port) { return port.WriteFile(buffer, bytesToWrite, bytesWritten, overlapped); },
       [&](::HANDLE h) {
         return ::WriteFile(h, buffer, bytesToWrite, Native(bytesWritten), Native(overlapped));
       });
@@ -128,11 +120,9 @@ BOOL WriteFileNow(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* by
       });
 }
 
-BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* bytesTransferred,
-                         BOOL wait) {
+BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* bytesTransferred, BOOL wait) {
   return Route(
-      file,
-      [&](SerialPort& port) { return port.GetOverlappedResult(overlapped, bytesTransferred, wait); },
+      file, [&](SerialPort& port) { return port.GetOverlappedResult(overlapped, bytesTransferred, wait); },
       [&](::HANDLE h) {
         return ::GetOverlappedResult(h, Native(overlapped), Native(bytesTransferred), wait);
       });

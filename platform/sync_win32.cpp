@@ -1,16 +1,14 @@
-#include "platform/sync.h"
-
 #include <vector>
 
 #include "platform/last_error.h"
+#include "platform/sync.h"
 #include "platform/win32.h"
 
 namespace platform {
 
 HANDLE CreateEventA(const void* security, BOOL manualReset, BOOL initialState, const char* name) {
-  return win32::Ours(::CreateEventA(
-      static_cast<LPSECURITY_ATTRIBUTES>(const_cast<void*>(security)), manualReset, initialState,
-      name));
+  return win32::Ours(::CreateEventA(static_cast<LPSECURITY_ATTRIBUTES>(const_cast<void*>(security)),
+                                    manualReset, initialState, name));
 }
 
 BOOL SetEvent(HANDLE event) { return ::SetEvent(win32::Native(event)); }

@@ -1,5 +1,3 @@
-#include "platform/thread.h"
-
 #include <atomic>
 #include <cstdio>
 #include <exception>
@@ -8,6 +6,7 @@
 #include <stdexcept>
 
 #include "platform/last_error.h"
+#include "platform/thread.h"
 #include "platform/win32.h"
 
 namespace platform {

@@ -40,7 +40,11 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 export WINEPREFIX=$PWD/$build/wine WINEARCH=win64 WINEDEBUG=-all
 # No installer dialogs for the .NET and HTML runtimes, no display needed.
 export WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
-[ -f "$WINEPREFIX/system.reg" ] || "$wine" wineboot --init >/dev/null 2>&1
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  "$wine" wineboot --init >/dev/null 2>&1
+  # Hidden windows without an X server: Wine's null display driver.
+  "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+fi
 "$wineserver" -w
 # One server for the whole run instead of one per test.
 "$wineserver" -p
@@ -66,13 +70,16 @@ export TESMAR_UNDER_WINE=1 TESMAR_LINE_COM=1
 status=0
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 180 | tee "$build/ctest.log" || status=$?
 
-total=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#' "$build/ctest.log" || true)
-passed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#.* Passed' "$build/ctest.log" || true)
-skipped=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#.* Skipped' "$build/ctest.log" || true)
-echo "cross: $total tests built for Windows, $passed passed under Wine, $skipped left out under Wine:"
-# GoogleTest prints a skipped test's reason on the line before its verdict.
-grep -h -B1 '^\[  SKIPPED \] .*(' "$build/Testing/Temporary/LastTest.log" 2>/dev/null |
-  grep -v '^--$' | paste - - | sed -E 's/^(.*)\t\[  SKIPPED \] ([^ ]+).*/  \2: \1/' || true
+# One ctest test per program; GoogleTest's reports count the cases.
+report=$build/Testing/Temporary/LastTest.log
+count() { grep -hoE "^\[ *$1 *\] [0-9]+ tests?" "$report" | awk '{ n += $(NF-1) } END { print n + 0 }'; }
+ran=$(grep -hoE '^\[==========\] [0-9]+ tests? from [0-9]+ test suites? ran' "$report" |
+      awk '{ n += $2 } END { print n + 0 }')
+echo "cross: $ran test cases built for Windows ran under Wine: $(count PASSED) passed," \
+     "$(count FAILED) failed, $(count SKIPPED) left out under Wine:"
+# GoogleTest prints a skipped case's reason before its verdict.
+grep -h -B1 '^\[  SKIPPED \] .*(' "$report" | grep -v '^--$' | paste - - |
+  sed -E 's/^(.*)\t\[  SKIPPED \] ([^ ]+).*/  \2: \1/' || true
 echo "cross: what the simulator received from the program under Wine ($sim_log):"
 cat "$sim_log"
 # One character a line: time, code, character ("LF" for the line feed).

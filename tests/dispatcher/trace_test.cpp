@@ -174,8 +174,7 @@ TEST_F(TraceFile, FilesThatCannotBeWrittenSayWhatHappened) {
     int error;
     ResultCode code;
   } mapped[] = {
-      {ENOSPC, -101}, {EFBIG, -101}, {EROFS, -150},
-      {EISDIR, -5},   {EACCES, -5},   {ENOENT, -2},  {ENOTDIR, -3},
+      {ENOSPC, -101}, {EFBIG, -101}, {EROFS, -150}, {EISDIR, -5}, {EACCES, -5}, {ENOENT, -2}, {ENOTDIR, -3},
   };
   for (const auto& m : mapped) EXPECT_EQ(dispatcher::DumpErrorCode(m.error), m.code) << m.error;
 

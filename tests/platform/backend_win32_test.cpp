@@ -18,8 +18,7 @@ namespace platform {
 namespace {
 
 HANDLE OpenPort(const char* name) {
-  return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_OVERLAPPED, 0);
+  return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, 0);
 }
 
 // Each failure leaves the system's own number as the last error, and the
@@ -33,8 +32,8 @@ TEST(SystemErrors, ReachTheCallerAsTheSystemSetThem) {
     std::function<bool()> fails;
     DWORD error;
   } cases[] = {
-      {"a port the system does not have",
-       [] { return OpenPort("\\\\.\\COM233") == INVALID_HANDLE_VALUE; }, ERROR_FILE_NOT_FOUND},
+      {"a port the system does not have", [] { return OpenPort("\\\\.\\COM233") == INVALID_HANDLE_VALUE; },
+       ERROR_FILE_NOT_FOUND},
       {"a closed handle closed again", [&] { return !CloseHandle(closed); }, ERROR_INVALID_HANDLE},
       {"a serial call on a closed handle", [&] { return !SetCommMask(closed, EV_RXCHAR); },
        ERROR_INVALID_HANDLE},
@@ -51,11 +50,11 @@ TEST(SystemErrors, ReachTheCallerAsTheSystemSetThem) {
     EXPECT_EQ(GetLastError(), c.error) << c.what;
   }
 
-  for (DWORD code : {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE,
-                     ERROR_INVALID_PARAMETER, ERROR_OPERATION_ABORTED, ERROR_TIMEOUT}) {
+  for (DWORD code : {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER,
+                     ERROR_OPERATION_ABORTED, ERROR_TIMEOUT}) {
     char text[256];
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, text, sizeof text, nullptr);
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                        code, 0, text, sizeof text, nullptr);
     ASSERT_GT(length, 2u) << code;
     EXPECT_EQ(std::string(text, length).substr(length - 2), "\r\n") << code;
   }

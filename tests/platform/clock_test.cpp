@@ -1,10 +1,11 @@
 // The Linux stand-in's clocks: nanosecond counters and the kernel's name.
+#include "platform/clock.h"
+
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
 
 #include <string>
 
-#include "platform/clock.h"
 #include "platform/sync.h"
 
 namespace platform {

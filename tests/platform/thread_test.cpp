@@ -1,6 +1,7 @@
 // Threads as waitable objects, priorities, ids, Synchronize and the clocks.
-#include <gtest/gtest.h>
+#include "platform/thread.h"
 
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,7 +13,6 @@
 #include "platform/last_error.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
-#include "platform/thread.h"
 
 namespace platform {
 namespace {

@@ -25,8 +25,8 @@ struct WindowScript {
 };
 WindowScript script;
 
-platform::LRESULT TriggerWindow(platform::HWND window, platform::UINT message,
-                                platform::WPARAM wParam, platform::LPARAM lParam) {
+platform::LRESULT TriggerWindow(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
+                                platform::LPARAM lParam) {
   if (message != dispatcher::MsgTriggerAvail)
     return platform::DefWindowProcA(window, message, wParam, lParam);
   ++script.triggers;
@@ -67,11 +67,13 @@ TEST(Line, ProbeSetUpAndAReadingPassTheWorkerThreads) {
   dispatcher->SetAvailLength(1);
 
   // The probe, until the instrument answers it as the panel does.
-  ASSERT_TRUE(PumpUntil([&] {
-    if (script.received.find('!') != std::string::npos) return true;
-    EXPECT_EQ(dispatcher->WriteBlock("!", 1), 0);
-    return PumpUntil([&] { return script.received.find('!') != std::string::npos; }, 500ms);
-  }, 20s));
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        if (script.received.find('!') != std::string::npos) return true;
+        EXPECT_EQ(dispatcher->WriteBlock("!", 1), 0);
+        return PumpUntil([&] { return script.received.find('!') != std::string::npos; }, 500ms);
+      },
+      20s));
   // The set-up line, each character paced by the one that answers it.
   for (char c : std::string("G0B1Y0B1M1\n")) {
     const std::size_t before = script.received.size();
