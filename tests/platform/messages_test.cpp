@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <chrono>
 #include <mutex>
 #include <stdexcept>
@@ -14,6 +13,7 @@
 #include "platform/messages.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
+#include "tests/support/Wine.h"
 
 namespace platform {
 namespace {
@@ -22,7 +22,6 @@ using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 bool OnWindows() { return SystemDescription().rfind("Windows", 0) == 0; }
-bool UnderWine() { return std::getenv("TESMAR_UNDER_WINE") != nullptr; }
 
 constexpr UINT kDouble = WM_USER + 1;  // answers wParam * 2
 constexpr UINT kThrow = WM_USER + 2;   // throws
@@ -137,7 +136,7 @@ TEST(Windows, ClassesWindowsAndExtraBytes) {
 }
 
 TEST(Windows, AnUnknownClassMakesNoWindow) {
-  if (UnderWine())
+  if (tests::UnderWine())
     GTEST_SKIP() << "Wine reports ERROR_CLASS_DOES_NOT_EXIST (1411) where Windows reports "
                     "ERROR_CANNOT_FIND_WND_CLASS (1407)";
   EXPECT_EQ(CreateWindowExA(0, "noSuchClass", "", 0, 0, 0, 0, 0, 0, 0, 0, nullptr), 0);
