@@ -12,12 +12,6 @@
 // it is dropped, never handled late; a window destroyed meanwhile wakes the
 // sender at once (the send fails).
 //
-// On Windows these are the system's own calls (messages_win32.cpp). There an
-// exception a window procedure throws is raised from the call of ours that
-// led into it (DispatchMessageA, SendMessageA, PeekMessageA, GetMessageA,
-// PumpOneMessage...) on the window's own thread: the system carries no
-// exception back to another thread's sender.
-//
 // Thread safety: every function may be called from any thread. Window
 // procedures run on the window's own thread.
 #pragma once

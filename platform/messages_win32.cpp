@@ -1,3 +1,8 @@
+// The message calls on Windows: the system's own. An exception a window
+// procedure throws is raised from the call of ours that led into it
+// (DispatchMessageA, SendMessageA, PeekMessageA, GetMessageA,
+// PumpOneMessage, ...) on the window's own thread: the system carries no
+// exception back to another thread's sender, as the Linux stand-in does.
 #include <exception>
 #include <functional>
 #include <mutex>
