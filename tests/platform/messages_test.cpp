@@ -1,4 +1,6 @@
 // Hidden windows, queues, posted and sent messages between threads.
+#include "platform/messages.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,7 +12,6 @@
 
 #include "platform/clock.h"
 #include "platform/last_error.h"
-#include "platform/messages.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
 #include "tests/support/Wine.h"
@@ -266,7 +267,9 @@ TEST(SendMessage, DestroyingTheTargetWakesTheSenderAtOnce) {
   ASSERT_TRUE(worker.Join(false, 10000));
   EXPECT_EQ(ok.load(), 0);
   // Which error the system gives a send whose window went away is its own.
-  if (!OnWindows()) EXPECT_EQ(error.load(), ERROR_INVALID_WINDOW_HANDLE);
+  if (!OnWindows()) {
+    EXPECT_EQ(error.load(), ERROR_INVALID_WINDOW_HANDLE);
+  }
   EXPECT_NE(error.load(), ERROR_SUCCESS);
   EXPECT_LT(waitedMs.load(), 10000);
   EXPECT_EQ(w.recorder.Count(kDouble), 0);
