@@ -45,9 +45,6 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   # Hidden windows without an X server: Wine's null display driver.
   "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 fi
-"$wineserver" -w
-# One server for the whole run instead of one per test.
-"$wineserver" -p
 sim=
 finish() {
   [ -n "$sim" ] && kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
@@ -55,14 +52,30 @@ finish() {
 }
 trap finish EXIT
 
-# The simulator's pseudo-terminal is COM1 of the prefix (Wine's link
-# dosdevices/com1 in place of the serial port the prefix was made with).
+# The simulator's pseudo-terminal is COM1 of the prefix. Wine's device
+# manager makes the prefix's dosdevices/comN links itself each time it
+# starts, from the serial ports it finds (COM1 is /dev/ttyS0) unless the
+# registry names one (HKLM\Software\Wine\Ports): a link made by hand is
+# replaced at the first start, so the registry names the pty.
 sim_log=$build/k4sim.log
-rm -f "$WINEPREFIX/dosdevices/com1" "$sim_log"
-"$host/tools/k4sim/k4sim" --com 1 --dosdevices "$WINEPREFIX/dosdevices" --log "$sim_log" >/dev/null &
+sim_out=$build/k4sim.out
+rm -f "$sim_log" "$sim_out"
+"$host/tools/k4sim/k4sim" --log "$sim_log" >"$sim_out" &
 sim=$!
-for _ in $(seq 100); do [ -L "$WINEPREFIX/dosdevices/com1" ] && break; sleep 0.1; done
-echo "cross: COM1 is $(readlink "$WINEPREFIX/dosdevices/com1")"
+for _ in $(seq 100); do [ -s "$sim_out" ] && break; sleep 0.1; done
+pty=$(head -n 1 "$sim_out")
+[ -n "$pty" ] || { echo "cross: the simulator did not start" >&2; exit 1; }
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$pty" /f >/dev/null 2>&1
+"$wineserver" -w
+# One server for the whole run instead of one per test. Wine's own
+# services start with the first program and stay with this server: started
+# here, with their output to /dev/null, they hold no test's output open
+# (ctest waits for that to close), and the device manager reads the
+# registry as it now is.
+"$wineserver" -p >/dev/null 2>&1
+"$wine" reg query 'HKLM\Software\Wine\Ports' /v COM1 >/dev/null 2>&1
+com1=$(readlink "$WINEPREFIX/dosdevices/com1" || true)
+echo "cross: COM1 is $com1, the simulator's $pty"
 
 # Tests that notice where Wine differs from Windows leave themselves out
 # when TESMAR_UNDER_WINE is set, saying why.
