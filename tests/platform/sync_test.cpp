@@ -1,4 +1,6 @@
 // Events, waits and the re-entrant lock.
+#include "platform/sync.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "platform/last_error.h"
-#include "platform/sync.h"
 #include "tests/support/Wine.h"
 
 namespace platform {
