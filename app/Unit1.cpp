@@ -1,5 +1,7 @@
 #include "app/Unit1.h"
 
+#include <exception>
+
 #include "errors/SioExcept.h"
 #include "framework/Application.h"
 #include "framework/ExtCtrls.h"
@@ -7,7 +9,9 @@
 #include "framework/Properties.h"
 #include "framework/StdCtrls.h"
 #include "framework/SysUtils.h"
+#include "platform/com_names.h"
 #include "platform/sync.h"
+#include "record/Reading.h"
 
 namespace app {
 
@@ -30,7 +34,9 @@ char LowByte(std::int32_t code) { return static_cast<char>(code & 0xFF); }
 
 }  // namespace
 
-ELinkSilent::ELinkSilent() : framework::Exception(kStatusNoLink) {}
+std::string PanelText(const char* text) { return framework::Tr("panel", text); }
+
+ELinkSilent::ELinkSilent() : framework::Exception(PanelText(kStatusNoLink)) {}
 
 const framework::TClassInfo& TForm1::StaticClassInfo() {
   static const framework::TClassInfo info =
@@ -40,7 +46,10 @@ const framework::TClassInfo& TForm1::StaticClassInfo() {
 
 TForm1::TForm1() : TForm1(TPortDiagnostics{}) {}
 
-TForm1::TForm1(const TPortDiagnostics& diagnostics) {
+TForm1::TForm1(const TPortDiagnostics& diagnostics) : TForm1(diagnostics, std::nullopt) {}
+
+TForm1::TForm1(const TPortDiagnostics& diagnostics, const std::optional<TSettings>& stored)
+    : stored_(stored) {
   comport::RegisterComponents();
   BindHandler("FormCreate", &TForm1::FormCreate);
   BindHandler("SioComPort1Trigger", &TForm1::SioComPort1Trigger);
@@ -67,6 +76,7 @@ TForm1::TForm1(const TPortDiagnostics& diagnostics) {
   Ti_Reset = &Component<TTimer>("Ti_Reset");
   SioComPort1 = &Component<comport::TSioComPort>("SioComPort1");
   StartDiagnostics(diagnostics);
+  DeviceIdentity = [](Word number) { return platform::ComDeviceIdentity(number); };
   Ti_Reopen = framework::NewComponent<TTimer>(*this);
   Ti_Reopen->SetName("Ti_Reopen");
   Ti_Reopen->SetEnabled(false);
@@ -74,6 +84,7 @@ TForm1::TForm1(const TPortDiagnostics& diagnostics) {
   Ti_Reopen->SetOnTimer([this](TObject* sender) { Ti_ReopenTimer(sender); });
   FindKeyControls();
   FindServiceControls();
+  AddOtherPortItem();
 }
 
 void TForm1::StartDiagnostics(const TPortDiagnostics& diagnostics) {
@@ -99,15 +110,16 @@ void TForm1::StartDiagnostics(const TPortDiagnostics& diagnostics) {
 
 void TForm1::Loaded() {
   // The form is the first of its layout to finish loading, so the port
-  // opens on the chosen number, never on the layout's first.
-  if (StartPort != 0) {
-    if (auto* port = dynamic_cast<comport::TSioComPort*>(FindComponent("SioComPort1")))
-      port->SetComNumber(StartPort);
-    // The "Интерфейс" marks tell the port in use: Com1, Com2 or neither.
-    if (auto* com1 = dynamic_cast<framework::TMenuItem*>(FindComponent("Com11")))
-      com1->SetChecked(StartPort == 1);
-    if (auto* com2 = dynamic_cast<framework::TMenuItem*>(FindComponent("Com21")))
-      com2->SetChecked(StartPort == 2);
+  // opens on the chosen number and speed, never on the layout's.
+  const Word port = StartPort != 0 ? StartPort : stored_ ? static_cast<Word>(stored_->port) : 0;
+  auto* sio = dynamic_cast<comport::TSioComPort*>(FindComponent("SioComPort1"));
+  if (port != 0 && sio != nullptr) {
+    sio->SetComNumber(port);
+    MarkPort(port);
+  }
+  if (stored_ && sio != nullptr) {
+    sio->SetBaud(stored_->baud);
+    MarkBaud(stored_->baud);
   }
   framework::TForm::Loaded();
 }
@@ -180,6 +192,7 @@ void TForm1::Command() {
   for (char c : text) SendChar(c);
   if (CMD_Num == 0) {
     FlagLinkUp = 1;
+    lastReadableAt_ = Clock::now();
     if (restore) {
       restoreOnLink_ = false;
       calibrationPending_ = false;
@@ -188,7 +201,7 @@ void TForm1::Command() {
       FlagSkipLCD = 0;
       StatusBar();
     } else {
-      La_Stat->SetCaption(kStatusSetupDone);
+      La_Stat->SetCaption(PanelText(kStatusSetupDone));
       La_Razmer->SetCaption("V");
     }
   } else if (CMD_Num == 1) {
@@ -276,14 +289,19 @@ bool TForm1::FinishedWithin(std::chrono::milliseconds limit, const std::function
 // When the step's limit runs out the instrument is probed: alive, the
 // step's own timer runs it again from its start (the window handles its
 // events in between); silent, the link is lost.
-void TForm1::RunTimedStep(TTimer* again, const std::function<void()>& step) {
+TForm1::TStepEnd TForm1::RunTimedStep(TTimer* again, const std::function<void()>& step) {
+  TStepEnd end = TStepEnd::kLost;
   GuardPort([&] {
-    if (FinishedWithin(kReplyLimit, step)) return;
-    if (InstrumentAnswers())
+    if (FinishedWithin(kReplyLimit, step)) {
+      end = TStepEnd::kFinished;
+    } else if (InstrumentAnswers()) {
       again->SetEnabled(true);
-    else
+      end = TStepEnd::kAgain;
+    } else {
       LinkLost();
+    }
   });
+  return end;
 }
 
 // Any character within kProbeLimit of the probe counts: a measurement line
@@ -296,12 +314,7 @@ bool TForm1::InstrumentAnswers() {
 
 void TForm1::Ti_CMDTimer(TObject*) {
   Ti_CMD->SetEnabled(false);
-  bool sent = false;
-  RunTimedStep(Ti_CMD, [&] {
-    Command();
-    sent = true;
-  });
-  if (!sent) return;
+  if (RunTimedStep(Ti_CMD, [this] { Command(); }) != TStepEnd::kFinished) return;
   if (FlagReset)
     Ti_Reset->SetEnabled(true);
   else
@@ -310,33 +323,47 @@ void TForm1::Ti_CMDTimer(TObject*) {
 
 void TForm1::Ti_ResultTimer(TObject*) {
   Ti_Result->SetEnabled(false);
-  bool read = false;
-  RunTimedStep(Ti_Result, [&] {
-    FlagFT ? GetResultFT() : GetResult();
-    read = true;
-  });
-  if (read) Ti_LCD->SetEnabled(true);
+  const TStepEnd end = RunTimedStep(Ti_Result, [this] { FlagFT ? GetResultFT() : GetResult(); });
+  if (end == TStepEnd::kFinished)
+    Ti_LCD->SetEnabled(true);
+  else if (end == TStepEnd::kAgain)
+    NoReadableLines();  // a whole step went by without a line
 }
 
 void TForm1::Ti_LCDTimer(TObject*) {
   Ti_LCD->SetEnabled(false);
   for (std::size_t i = 0; i < LaRS.size(); ++i) LaRS[i]->SetCaption(Shown(RS[i]));
-  const bool shown = !FlagSkipLCD;
+  const std::string text = Shown(DataStr);
+  const record::Setting setting{LowByte(Rod), LowByte(Diap), LowByte(Razresh)};
+  const bool readable = record::ParseReading(text, setting).kind != record::ReadingKind::Unreadable;
+  const bool taken = !FlagSkipLCD;
   if (FlagSkipLCD) {
     FlagSkipLCD = 0;
-  } else {
+  } else if (readable) {
+    lastReadableAt_ = Clock::now();
     La_Data->SetVisible(true);
-    La_Data->SetCaption(Shown(DataStr));
+    La_Data->SetCaption(text);
+    if (La_Stat->Caption() == PanelText(kStatusNoLines)) StatusBar();
+  } else if (Clock::now() - lastReadableAt_ > kReplyLimit) {
+    NoReadableLines();
   }
   GuardPort([this] {
     SioComPort1->FlushInput();
     Ti_Result->SetEnabled(true);
   });
-  if (shown && OnReading) {
-    framework::CallGuarded(this, [this] {
-      OnReading(La_Data->Caption(), LowByte(Rod), LowByte(Diap), LowByte(Razresh));
-    });
+  // The text read, not the display's caption: a flush that finds the device
+  // gone has blanked the display by now.
+  if (taken && OnReading) {
+    framework::CallGuarded(this,
+                           [&] { OnReading(text, setting.function, setting.range, setting.resolution); });
   }
+}
+
+// The instrument answers, but what it sends makes no reading: the strip
+// says so and the last reading no longer stands for the present.
+void TForm1::NoReadableLines() {
+  La_Stat->SetCaption(PanelText(kStatusNoLines));
+  La_Data->SetVisible(false);
 }
 
 // --- Link start-up, liveness check and reset -------------------------------
@@ -363,6 +390,18 @@ void TForm1::LinkStartUp(const char* status) {
   ProbeFlushed(status);
 }
 
+// The start of the program: the panel's settings stand (the menus show
+// them) and go to the instrument after the set-up. The user's stored
+// settings stand in for the defaults until a general reset.
+void TForm1::StartKeepingSettings() {
+  SioComPort1->FlushInput();
+  SioComPort1->FlushOutput();
+  if (stored_) RestorePanel(stored_->panel);
+  ShowSettings();
+  restoreOnLink_ = true;
+  ProbeFlushed(kStatusSetup);
+}
+
 void TForm1::BeginProbing(const char* status) {
   SioComPort1->FlushInput();
   SioComPort1->FlushOutput();
@@ -375,7 +414,7 @@ void TForm1::ProbeFlushed(const char* status) {
   FlagSkipLCD = 0;
   FlagReset = 0;
   FlagLinkUp = 0;
-  La_Stat->SetCaption(status);
+  La_Stat->SetCaption(PanelText(status));
   OutChar = '!';
   SioComPort1->WriteBlock(&OutChar, 1);
   Ti_Diag->SetEnabled(true);
@@ -397,21 +436,63 @@ void TForm1::StopCycle() {
   La_Data->SetCaption(kBlankReading);
 }
 
+void TForm1::RaiseLinkLost() {
+  if (!FlagLinkUp || !OnLinkLost) return;
+  framework::CallGuarded(this, [this] { OnLinkLost(LowByte(Rod), LowByte(Diap), LowByte(Razresh)); });
+}
+
 // The instrument stopped answering: probe until it answers again, then
 // restore what the panel holds.
 void TForm1::LinkLost() {
+  RaiseLinkLost();
   StopCycle();
   restoreOnLink_ = true;
   BeginProbing(kStatusNoLink);
 }
 
 void TForm1::PortLost() {
+  RaiseLinkLost();
   StopCycle();
+  WaitForPort();
+  ClosePort();
+}
+
+// Ti_Reopen takes over: the port is tried again every second, silently.
+void TForm1::WaitForPort() {
   restoreOnLink_ = true;
   portLost_ = true;
-  La_Stat->SetCaption(kStatusNoLink);
-  SioComPort1->SetOpen(false);
+  La_Stat->SetCaption(PanelText(kStatusNoLink));
   Ti_Reopen->SetEnabled(true);
+}
+
+void TForm1::ClosePort() {
+  using comport::TTraceLogState;
+  const bool tracing = SioComPort1->Tracing() != TTraceLogState::tlOff;
+  const bool logging = SioComPort1->Logging() != TTraceLogState::tlOff;
+  // A trace or log that cannot be written does not end the diagnostics:
+  // the next session may find room again.
+  std::exception_ptr failure;
+  try {
+    SioComPort1->SetOpen(false);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // Closed, the port stores these and begins both at its next open.
+  if (tracing) SioComPort1->SetTracing(TTraceLogState::tlOn);
+  if (logging) SioComPort1->SetLogging(TTraceLogState::tlOn);
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TForm1::PortOpened(const char* status) {
+  deviceIdentity_ = DeviceIdentity(SioComPort1->ComNumber());
+  GuardPort([&] { BeginProbing(status); });
+}
+
+// A device the system cannot name is taken as it comes; a named one only
+// under the same name (a by-id link still missing just after plugging in
+// differs too, and is taken at a later try).
+bool TForm1::SameDevice() const {
+  return deviceIdentity_.empty() || DeviceIdentity(SioComPort1->ComNumber()) == deviceIdentity_;
 }
 
 // Every second until an instrument answers on it, the port is closed and
@@ -427,19 +508,37 @@ void TForm1::Ti_ReopenTimer(TObject*) {
   Ti_Diag->SetEnabled(false);
   Ti_Reopen->SetEnabled(true);
   try {
-    SioComPort1->SetOpen(false);
+    ClosePort();
     SioComPort1->SetOpen(true);
+    // Another device under the old name is left alone: nothing is sent.
+    if (SioComPort1->Open() && !SameDevice()) ClosePort();
   } catch (const framework::Exception&) {
     return;  // still gone: no box each second
   }
-  if (SioComPort1->Open()) GuardPort([this] { BeginProbing(kStatusNoLink); });
+  if (SioComPort1->Open()) PortOpened(kStatusNoLink);
 }
 
-void TForm1::FormCreate(TObject*) { LinkStartUp(kStatusSetup); }
+void TForm1::FormCreate(TObject*) {
+  // The port's own open has failed and said so once.
+  if (!SioComPort1->Open()) {
+    WaitForPort();
+    return;
+  }
+  deviceIdentity_ = DeviceIdentity(SioComPort1->ComNumber());
+  StartKeepingSettings();
+}
 
+// Enabled in the layout, the first tick repeats the start; later ones
+// finish a general reset.
 void TForm1::Ti_ResetTimer(TObject*) {
   Ti_Reset->SetEnabled(false);
-  GuardPort([this] { LinkStartUp(kStatusSetup); });
+  if (portLost_) return;  // Ti_Reopen brings the link up when the port opens
+  GuardPort([this] {
+    if (FlagReset)
+      LinkStartUp(kStatusSetup);
+    else
+      StartKeepingSettings();
+  });
 }
 
 void TForm1::SioComPort1Trigger(TObject*, Word, Word, Word) {
@@ -460,7 +559,7 @@ void TForm1::SioComPort1Trigger(TObject*, Word, Word, Word) {
 void TForm1::Ti_DiagTimer(TObject*) {
   Ti_Diag->SetEnabled(false);
   if (FlagSvyaz) {
-    La_Stat->SetCaption(kStatusSetup);
+    La_Stat->SetCaption(PanelText(kStatusSetup));
     La_Data->SetVisible(true);
     La_Razmer->SetVisible(true);
     La_Forma->SetVisible(true);
@@ -468,7 +567,7 @@ void TForm1::Ti_DiagTimer(TObject*) {
     Ti_CMD->SetEnabled(true);
     return;
   }
-  La_Stat->SetCaption(kStatusNoLink);
+  La_Stat->SetCaption(PanelText(kStatusNoLink));
   GuardPort([this] {
     OutChar = '!';
     SioComPort1->WriteBlock(&OutChar, 1);
@@ -477,6 +576,7 @@ void TForm1::Ti_DiagTimer(TObject*) {
 }
 
 void TForm1::N19Click(TObject*) {
+  stored_.reset();  // a general reset means the defaults
   if (!FlagLinkUp) {
     // Nothing to send the reset to: the panel takes its defaults now and
     // the instrument is brought to them when it answers again.
@@ -490,7 +590,7 @@ void TForm1::N19Click(TObject*) {
   La_Data->SetVisible(false);
   FlagSkipLCD = 1;
   FlagReset = 1;
-  La_Stat->SetCaption(kStatusReset);
+  La_Stat->SetCaption(PanelText(kStatusReset));
   CMD_Num = 15;
   Ti_CMD->SetEnabled(true);
 }

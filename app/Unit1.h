@@ -33,22 +33,49 @@
 // While a step waits, the window handles no event, but the waiting thread
 // sleeps between polls.
 //
-// Panel and instrument agree. The link start-up (FormCreate, the general
-// reset) brings the panel back to its defaults, menus and sign included.
-// A lost link keeps what the user chose: once the instrument answers again,
-// the set-up command is followed by one line that puts the instrument back
-// into the panel's function, range, resolution and switches (RestoreText).
-// While the link is down (FlagLinkUp clear) keys and menus change the panel
-// and its marks but send nothing; the restore carries their choice, and an
+// Panel and instrument agree. The instrument keeps its settings between
+// sessions, so the set-up command alone may leave it on whatever an earlier
+// session chose. Every set-up on a link the panel did not just reset is
+// therefore followed by one line that puts the instrument into the panel's
+// function, range, resolution and switches (RestoreText): at the program's
+// start, after any open of the port, and once an instrument that was lost
+// answers again. The start keeps the panel's settings as they stand (the
+// defaults, or the user's stored settings until the first general reset); only
+// the general reset brings the panel back to its defaults, menus and sign
+// included, and sends no restore (the instrument was reset alike). While
+// the link is down (FlagLinkUp clear) keys and menus change the panel and
+// its marks but send nothing; the restore carries their choice, and an
 // auto-calibration asked for meanwhile goes out with it.
+//
+// Readings the panel cannot read. A line whose counted characters are no
+// reading (a line cut short, garbage; record::ParseReading says
+// unreadable) is not shown: the display keeps its last reading. When no
+// readable line has come for longer than kReplyLimit, while the instrument
+// still answers the probe (lines without LF, a cut or garbled stream, the
+// stream switched off), the strip says so (kStatusNoLines) and the display
+// is blanked, until a readable line comes again.
 //
 // A vanished device (a port operation fails with a system error,
 // errors::EInOutError, e.g. an unplugged adapter) is one event: no message
 // box, the cycle stops, the strip shows "Нет связи", the port is closed and
-// Ti_Reopen opens the same port again every kReopenIntervalMs; once it
-// opens, probing and the restore follow as for a lost link. A port the
-// user closes or changes from the "Интерфейс" menu is not reopened by
-// itself.
+// Ti_Reopen opens the same port again every kReopenIntervalMs. Only the
+// same device is taken back: when the system names the device (its stable
+// name in /dev/serial/by-id, its USB serial number; DeviceIdentity), a
+// device with another name under the same COM number is closed again
+// before anything is sent to it. Once it opens, probing and the restore
+// follow as for a lost link. A port that fails to open at the start is
+// tried the same way, silently after the first message. A port the user
+// closes or changes from the "Интерфейс" menu is not reopened by itself;
+// every successful open from there runs the link start-up.
+//
+// Outages: when a measuring panel loses the link or the device, OnLinkLost
+// is raised once, so that a recorder can mark the gap.
+//
+// Diagnostics: a close writes the port's trace and dispatch log and ends
+// them. The panel's own closes (a port or speed change, a vanished device,
+// a reopen) begin them again with the next open, so that a trace or log
+// asked for at the start covers the whole run; the port component appends
+// each later session to the file its first one wrote.
 //
 // Thread safety: the window's thread only; every handler runs there.
 #pragma once
@@ -61,8 +88,10 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/Settings.h"
 #include "comport/SioPort.h"
 #include "framework/Forms.h"
+#include "framework/view/Language.h"
 
 namespace framework {
 class TEdit;
@@ -102,12 +131,19 @@ class ELinkSilent : public framework::Exception {
   ELinkSilent();
 };
 
-// Texts of the status strip.
-inline constexpr const char* kStatusSetup = "Настройка прибора";
-inline constexpr const char* kStatusNoLink = "Нет связи";
-inline constexpr const char* kStatusReset = "Сброс";
+// Texts of the status strip, as stored (Russian); the strip shows them
+// through PanelText.
+inline constexpr const char* kStatusSetup = TESMAR_TR_NOOP("panel", "Настройка прибора");
+inline constexpr const char* kStatusNoLink = TESMAR_TR_NOOP("panel", "Нет связи");
+inline constexpr const char* kStatusReset = TESMAR_TR_NOOP("panel", "Сброс");
+// The instrument answers the probe but no readable measurement line came.
+inline constexpr const char* kStatusNoLines = TESMAR_TR_NOOP("panel", "Прибор отвечает, строк измерения нет");
 inline constexpr const char* kStatusSetupDone =
-    "функция U=   диапазон измерения 2V   запуск внутренний";
+    TESMAR_TR_NOOP("panel", "функция U=   диапазон измерения 2V   запуск внутренний");
+
+// A text of the panel (status strip, unit, message) in the windows'
+// language (framework/view/Language.h).
+std::string PanelText(const char* text);
 // The three parts of the status line StatusBar builds are joined by this.
 inline constexpr const char* kStatusGap = "   ";
 
@@ -121,6 +157,11 @@ class TForm1 : public framework::TForm {
   // its layout is loaded (before the link start-up), written to the given
   // files when the port closes.
   explicit TForm1(const TPortDiagnostics& diagnostics);
+  // The window with the user's stored settings (app/Settings.h): the port
+  // (unless StartPort names one) and the line speed it opens with, and the
+  // panel settings that replace the defaults at the first link start-up,
+  // sent to the instrument by the restore line after the set-up command.
+  TForm1(const TPortDiagnostics& diagnostics, const std::optional<TSettings>& stored);
   static const framework::TClassInfo& StaticClassInfo();
   const framework::TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
@@ -162,6 +203,9 @@ class TForm1 : public framework::TForm {
   framework::TMenuItem* N_Q = nullptr;
   framework::TMenuItem* Com11 = nullptr;
   framework::TMenuItem* Com21 = nullptr;
+  // Not in the stored layout: "Другой порт…" after Com1 and Com2, checked
+  // while a port other than those two is in use.
+  framework::TMenuItem* N_ComOther = nullptr;
   framework::TMenuItem* N3001 = nullptr;
   framework::TMenuItem* N6001 = nullptr;
   framework::TMenuItem* N12001 = nullptr;
@@ -227,19 +271,36 @@ class TForm1 : public framework::TForm {
   // The instrument settings' defaults.
   void InitCMD_ARR();
 
-  // Raised by the display step for every reading it shows, after the cycle
-  // has moved on: the text as the display shows it (UTF-8) and the
-  // function, range and resolution (Rod, Diap, Razresh) it was read at.
-  // Readings the display skips after a function or range change are not
-  // raised. An exception from the handler goes to the application's
-  // handling and does not stop the cycle.
+  // Raised by the display step for every reading it takes, after the cycle
+  // has moved on: the text as read (UTF-8; the display shows it unless it
+  // is unreadable) and the function, range and resolution (Rod, Diap,
+  // Razresh) it was read at. Readings the display skips after a function
+  // or range change are not raised. An exception from the handler goes to
+  // the application's handling and does not stop the cycle.
   std::function<void(const std::string& text, char function, char range, char resolution)>
       OnReading;
+  // Raised once when a measuring panel loses the link (the instrument fell
+  // silent) or the device (it vanished), with the settings the panel holds.
+  std::function<void(char function, char range, char resolution)> OnLinkLost;
+  // The system's name for the device behind COM `number` ("" when it gives
+  // none); by default platform::ComDeviceIdentity. An automatic reopen
+  // takes the device only when this is what it was when the port last
+  // opened (or was "" then).
+  std::function<std::string(Word number)> DeviceIdentity;
   // The COM port number the window opens when its layout has been read; 0
   // keeps the layout's. Set before the window is made (the command line's
   // --port).
   static inline Word StartPort = 0;
   void Loaded() override;
+  // The panel's present settings, as the settings file keeps them.
+  TPanelSettings PanelSettings() const;
+  // Puts the port, the line speed and the panel's settings into `settings`.
+  void KeepSettings(TSettings& settings) const;
+  // Takes `settings` as the panel's (a range the function lacks is brought
+  // into its ranges) with their marks, unit and sign; the instrument gets
+  // them with the restore line of the next set-up. The strip keeps its text
+  // until then.
+  void RestorePanel(const TPanelSettings& settings);
   // The characters command selector `number` sends ("" for none).
   std::string CommandText(std::int32_t number) const;
   // The line that puts the instrument into the panel's settings: function
@@ -293,6 +354,9 @@ class TForm1 : public framework::TForm {
   // raises the port's exception after the mark has moved).
   void Com11Click(framework::TObject* Sender);
   void Com21Click(framework::TObject* Sender);
+  // Asks for a port with the port selection dialog (comport::SelectPort)
+  // and switches to it as the Com items do; Cancel changes nothing.
+  void N_ComOtherClick(framework::TObject* Sender);
   void N3001Click(framework::TObject* Sender);
   void N6001Click(framework::TObject* Sender);
   void N12001Click(framework::TObject* Sender);
@@ -325,33 +389,58 @@ class TForm1 : public framework::TForm {
   void Send(std::int32_t number);
   void StepRange(int step);
   void ReopenPort(framework::TMenuItem* item, Word comNumber, std::int32_t baud);
+  // Closes the port; a trace or log that was running begins again with the
+  // next open.
+  void ClosePort();
+  // The port has just opened: the device it leads to is remembered and the
+  // link start-up follows, keeping the panel's settings.
+  void PortOpened(const char* status);
+  bool SameDevice() const;
+  void AddOtherPortItem();
+  void MarkPort(Word comNumber);
+  void MarkBaud(std::int32_t baud);
   void SendCode(const framework::TEdit* edit);
   void SendChar(char c);
   void SyncToLine();
   char ReadCell(int index);
   void ResetPanel();
   void LinkStartUp(const char* status);
+  void StartKeepingSettings();
+  void WaitForPort();
   void BeginProbing(const char* status);
   void ProbeFlushed(const char* status);
   void StopCycle();
   void LinkLost();
   void PortLost();
+  void RaiseLinkLost();
+  void NoReadableLines();
   bool InstrumentAnswers();
   // Runs `work` with ReturnCharC's waits limited to `limit` in all: false
   // when the time ran out (ELinkSilent), true when it finished.
   bool FinishedWithin(std::chrono::milliseconds limit, const std::function<void()>& work);
   // A reading or command step with kReplyLimit; `again` is its own timer.
-  void RunTimedStep(framework::TTimer* again, const std::function<void()>& step);
+  // Whether it finished, ran out on an instrument that still answers (and
+  // is run again), or the link or port is lost.
+  enum class TStepEnd { kFinished, kAgain, kLost };
+  TStepEnd RunTimedStep(framework::TTimer* again, const std::function<void()>& step);
   void GuardPort(const std::function<void()>& work);
 
+  // The user's settings the window started with; none: the layout's and
+  // the defaults. The panel's part holds until the first general reset.
+  std::optional<TSettings> stored_;
   std::optional<std::chrono::steady_clock::time_point> stepDeadline_;
   // The instrument may not hold the panel's settings: the next set-up
   // command is followed by RestoreText.
   bool restoreOnLink_ = false;
   // An auto-calibration asked for while the link was down.
   bool calibrationPending_ = false;
-  // The port was closed because its device vanished; Ti_Reopen runs.
+  // The port was closed because its device vanished, or failed to open at
+  // the start; Ti_Reopen runs.
   bool portLost_ = false;
+  // DeviceIdentity of the device the port last opened on.
+  std::string deviceIdentity_;
+  // When the last readable line came (or measuring began).
+  std::chrono::steady_clock::time_point lastReadableAt_;
 };
 
 }  // namespace app

@@ -3,6 +3,7 @@
 // Every handler changes the panel state, sets the menu marks itself (a
 // click never checks an item) and asks the measurement cycle to send one
 // command at the next Ti_CMD tick; the command's characters go out there.
+#include <exception>
 #include <string_view>
 
 #include "app/Unit1.h"
@@ -42,10 +43,14 @@ struct FunctionText {
 };
 
 constexpr FunctionText kFunctionTexts[] = {
-    {'U', "функция U=", "=", nullptr},      {'V', "функция U~", "~", nullptr},
-    {'I', "функция I=", "=", nullptr},      {'J', "функция I~", "~", nullptr},
-    {'R', "функция R", " ", nullptr},       {'Z', "функция Z", " ", nullptr},
-    {'F', "измерение F", " ", "Hz"},        {'T', "измерение T", " ", "мкс"},
+    {'U', TESMAR_TR_NOOP("panel", "функция U="), "=", nullptr},
+    {'V', TESMAR_TR_NOOP("panel", "функция U~"), "~", nullptr},
+    {'I', TESMAR_TR_NOOP("panel", "функция I="), "=", nullptr},
+    {'J', TESMAR_TR_NOOP("panel", "функция I~"), "~", nullptr},
+    {'R', TESMAR_TR_NOOP("panel", "функция R"), " ", nullptr},
+    {'Z', TESMAR_TR_NOOP("panel", "функция Z"), " ", nullptr},
+    {'F', TESMAR_TR_NOOP("panel", "измерение F"), " ", "Hz"},
+    {'T', TESMAR_TR_NOOP("panel", "измерение T"), " ", TESMAR_TR_NOOP("panel", "мкс")},
 };
 
 struct RangeText {
@@ -57,15 +62,20 @@ struct RangeText {
 // "А", "мкс", "ом", "ком" and "Гом" every letter is Cyrillic, as the
 // instrument's own scale marks are written.
 constexpr RangeText kVoltageRanges[] = {
-    {"диапазон 200mV", "mV"}, {"диапазон 2V", "V"},     {"диапазон 20V", "V"},
-    {"диапазон 200V", "V"},   {"диапазон 1000V", "V"},
+    {TESMAR_TR_NOOP("panel", "диапазон 200mV"), "mV"}, {TESMAR_TR_NOOP("panel", "диапазон 2V"), "V"},
+    {TESMAR_TR_NOOP("panel", "диапазон 20V"), "V"},    {TESMAR_TR_NOOP("panel", "диапазон 200V"), "V"},
+    {TESMAR_TR_NOOP("panel", "диапазон 1000V"), "V"},
 };
 constexpr RangeText kResistanceRanges[] = {
-    {"диапазон 200ом", "ом"},   {"диапазон 2ком", "ком"}, {"диапазон 20ком", "ком"},
-    {"диапазон 200ком", "ком"}, {"диапазон 2Mом", "Mом"}, {"диапазон 20Mом", "Mом"},
-    {"диапазон 2Гом", "Гом"},
+    {TESMAR_TR_NOOP("panel", "диапазон 200ом"), TESMAR_TR_NOOP("panel", "ом")},
+    {TESMAR_TR_NOOP("panel", "диапазон 2ком"), TESMAR_TR_NOOP("panel", "ком")},
+    {TESMAR_TR_NOOP("panel", "диапазон 20ком"), TESMAR_TR_NOOP("panel", "ком")},
+    {TESMAR_TR_NOOP("panel", "диапазон 200ком"), TESMAR_TR_NOOP("panel", "ком")},
+    {TESMAR_TR_NOOP("panel", "диапазон 2Mом"), TESMAR_TR_NOOP("panel", "Mом")},
+    {TESMAR_TR_NOOP("panel", "диапазон 20Mом"), TESMAR_TR_NOOP("panel", "Mом")},
+    {TESMAR_TR_NOOP("panel", "диапазон 2Гом"), TESMAR_TR_NOOP("panel", "Гом")},
 };
-constexpr RangeText kCurrentRange = {"диапазон 2А", "А"};
+constexpr RangeText kCurrentRange = {TESMAR_TR_NOOP("panel", "диапазон 2А"), TESMAR_TR_NOOP("panel", "А")};
 constexpr RangeText kCounterRange = {"              ", nullptr};
 
 // The range text of Diap for Rod, or null when the pair has none.
@@ -213,7 +223,7 @@ void TForm1::Send(std::int32_t number) {
   if (!FlagLinkUp) {
     restoreOnLink_ = true;
     if (number == 11) calibrationPending_ = true;
-    La_Stat->SetCaption(FlagSvyaz ? kStatusSetup : kStatusNoLink);
+    La_Stat->SetCaption(PanelText(FlagSvyaz ? kStatusSetup : kStatusNoLink));
     return;
   }
   CMD_Num = number;
@@ -257,18 +267,18 @@ void TForm1::ExtractDiap() {
 void TForm1::StatusBar() {
   for (const FunctionText& f : kFunctionTexts) {
     if (f.rod != Rod) continue;
-    StatRod = f.stat;
+    StatRod = PanelText(f.stat);
     La_Forma->SetCaption(f.forma);
-    if (f.unit != nullptr) La_Razmer->SetCaption(f.unit);
+    if (f.unit != nullptr) La_Razmer->SetCaption(PanelText(f.unit));
   }
   if (N_A->Checked()) {
     // The instrument picks the range itself; the unit shown stays.
-    StatDiap = "АВП";
+    StatDiap = PanelText(TESMAR_TR_NOOP("panel", "АВП"));
   } else if (const RangeText* range = FindRangeText(Rod, Diap)) {
-    StatDiap = range->stat;
-    if (range->unit != nullptr) La_Razmer->SetCaption(range->unit);
+    StatDiap = PanelText(range->stat);
+    if (range->unit != nullptr) La_Razmer->SetCaption(PanelText(range->unit));
   }
-  if (Zapusk == '0') StatZapusk = "запуск внутренний";
+  if (Zapusk == '0') StatZapusk = PanelText(TESMAR_TR_NOOP("panel", "запуск внутренний"));
   La_Stat->SetCaption(StatRod + kStatusGap + StatDiap + kStatusGap + StatZapusk);
 }
 
@@ -400,22 +410,34 @@ void TForm1::N_G0Click(TObject*) {
 // --- Interface menu -------------------------------------------------------------
 
 // Settings of the port apply at an open, so the port is closed, set and
-// opened again. An open that fails raises here, after the mark has moved:
-// the menu then shows what the user asked for, the port stays closed.
+// opened again. The cycle stops for the change; every open that succeeds
+// runs the link start-up with the panel's settings (the instrument on the
+// port may be another, or may have lost characters at the old speed). An
+// open that fails raises here, after the mark has moved: the menu then
+// shows what the user asked for, the port stays closed and the strip says
+// "Нет связи".
 //
 // A port the user picks is the user's: a vanished device is no longer
-// reopened by itself. When the cycle had stopped for it, probing starts
-// again on the port opened here.
+// reopened by itself.
 void TForm1::ReopenPort(TMenuItem* item, Word comNumber, std::int32_t baud) {
   Ti_Reopen->SetEnabled(false);
-  const bool wasLost = portLost_;
   portLost_ = false;
   item->SetChecked(true);
-  SioComPort1->SetOpen(false);
+  StopCycle();
+  restoreOnLink_ = true;
+  La_Stat->SetCaption(PanelText(kStatusNoLink));
+  // A trace that cannot be written is reported once the change is made.
+  std::exception_ptr closeFailure;
+  try {
+    ClosePort();
+  } catch (...) {
+    closeFailure = std::current_exception();
+  }
   if (comNumber != 0) SioComPort1->SetComNumber(comNumber);
   if (baud != 0) SioComPort1->SetBaud(baud);
   SioComPort1->SetOpen(true);
-  if (wasLost) GuardPort([this] { BeginProbing(kStatusNoLink); });
+  PortOpened(kStatusSetup);
+  if (closeFailure) std::rethrow_exception(closeFailure);
 }
 
 void TForm1::Com11Click(TObject*) { ReopenPort(Com11, 1, 0); }

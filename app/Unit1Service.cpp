@@ -76,7 +76,7 @@ void TForm1::Bu_ResetClick(TObject*) {
 }
 
 void TForm1::Button14Click(TObject*) {
-  La_Stat->SetCaption(kStatusSetup);
+  La_Stat->SetCaption(PanelText(kStatusSetup));
   Send(3);
 }
 

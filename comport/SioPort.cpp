@@ -1,5 +1,7 @@
 #include "comport/SioPort.h"
 
+#include <utility>
+
 #include "comport/SioPortSelect.h"
 #include "device/SioWin32.h"
 #include "errors/SioExcept.h"
@@ -18,6 +20,7 @@ using dispatcher::TSioBaseDispatcher;
 constexpr std::int32_t kOpenFileNotFound = -static_cast<std::int32_t>(platform::ERROR_FILE_NOT_FOUND);
 constexpr std::int32_t kOpenPathNotFound = -static_cast<std::int32_t>(platform::ERROR_PATH_NOT_FOUND);
 constexpr std::int32_t kOpenAccessDenied = -static_cast<std::int32_t>(platform::ERROR_ACCESS_DENIED);
+constexpr std::int32_t kOpenSharingViolation = -static_cast<std::int32_t>(platform::ERROR_SHARING_VIOLATION);
 
 // Bits of OpenLine's option byte.
 constexpr std::uint8_t kOpenDtr = 0x01;
@@ -33,14 +36,29 @@ constexpr std::size_t kDeviceNameLimit = 12;
 
 std::string ShortString(const std::string& value) { return value.substr(0, 255); }
 
-// The open failure the user sees for a device held elsewhere: on Linux the
-// system says the same for a port the user may not open, so the message
-// names both causes.
-[[noreturn]] void RaiseAlreadyOpen() {
+// The open failures the user sees, each naming the port and its device. A
+// port held elsewhere and one this user may not open are both EAlreadyOpen
+// (the system of the original design cannot tell them apart), but each is
+// told as what it is.
+[[noreturn]] void RaiseHeld(int comNumber) {
   std::string text = errors::ErrorText(static_cast<std::int16_t>(-errors::ecAlreadyOpen));
+  text += "\n" + platform::DescribeComPort(comNumber) + ": " +
+          std::string(platform::OpenFailureHint(platform::ERROR_SHARING_VIOLATION));
+  throw errors::EAlreadyOpen(errors::ecAlreadyOpen, std::move(text));
+}
+
+[[noreturn]] void RaiseNoRights(int comNumber) {
+  std::string text = "Access to " + platform::DescribeComPort(comNumber) + " is denied";
   const std::string_view hint = platform::OpenFailureHint(platform::ERROR_ACCESS_DENIED);
   if (!hint.empty()) text += "\n" + std::string(hint);
   throw errors::EAlreadyOpen(errors::ecAlreadyOpen, std::move(text));
+}
+
+[[noreturn]] void RaiseMissing(int comNumber) {
+  std::string text = errors::ErrorText(static_cast<std::int16_t>(-errors::ecBadId));
+  text += "\nCOM" + std::to_string(comNumber) + ": no serial device (" +
+          platform::DescribeComLookup(comNumber) + ")";
+  throw errors::EBadId(errors::ecBadId, std::move(text));
 }
 
 }  // namespace
@@ -126,38 +144,39 @@ void TSioCustomComPort::SetStopBits(Word value) {
   ApplyLineSettings();
 }
 
-void TSioCustomComPort::ApplyQueueSizes() {
-  // The queues were sized at open; a refused resize leaves them as they are.
-  if (openState_ == osOpen) dispatcher_->SetQueueSizes(inSize_, outSize_);
+void TSioCustomComPort::RefuseWhileOpen() {
+  // The open dispatcher checks its flow thresholds against the receive size
+  // and holds an output ring of the transmit size, both fixed at the open:
+  // a new size would be read back here but not used there.
+  if (openState_ != osClosed) errors::CheckResult(this, errors::ecAlreadyOpen);
 }
 
 void TSioCustomComPort::SetInSize(Word value) {
+  if (value == inSize_) return;
+  RefuseWhileOpen();
   inSize_ = value;
-  ApplyQueueSizes();
 }
 
 void TSioCustomComPort::SetOutSize(Word value) {
+  if (value == outSize_) return;
+  RefuseWhileOpen();
   outSize_ = value;
-  ApplyQueueSizes();
 }
 
-void TSioCustomComPort::SetDTR(bool value) {
-  if (value == dtr_ && !reapplyAll_) return;
+void TSioCustomComPort::DriveLine(bool value, bool& stored,
+                                  errors::ResultCode (TSioBaseDispatcher::*drive)(platform::BYTE)) {
+  if (value == stored && !reapplyAll_) return;
   if (openState_ != osOpen) {
-    dtr_ = value;
+    stored = value;
     return;
   }
-  if (errors::CheckResult(this, dispatcher_->SetDtrLine(value ? 1 : 0)) == 0) dtr_ = value;
+  // 1: the line is under handshake control and was not driven.
+  if (errors::CheckResult(this, (dispatcher_.get()->*drive)(value ? 1 : 0)) == 0) stored = value;
 }
 
-void TSioCustomComPort::SetRTS(bool value) {
-  if (value == rts_ && !reapplyAll_) return;
-  if (openState_ != osOpen) {
-    rts_ = value;
-    return;
-  }
-  if (errors::CheckResult(this, dispatcher_->SetRtsLine(value ? 1 : 0)) == 0) rts_ = value;
-}
+void TSioCustomComPort::SetDTR(bool value) { DriveLine(value, dtr_, &TSioBaseDispatcher::SetDtrLine); }
+
+void TSioCustomComPort::SetRTS(bool value) { DriveLine(value, rts_, &TSioBaseDispatcher::SetRtsLine); }
 
 void TSioCustomComPort::SetUseMSRShadow(bool) {}
 
@@ -201,19 +220,25 @@ void TSioCustomComPort::SetLogName(const std::string& value) { logName_ = ShortS
 // --- Open and close ----------------------------------------------------------
 
 void TSioCustomComPort::SetOpen(bool value) {
+  if (openState_ == osClosing && !IsDesigning() && !IsLoading()) {
+    // The close under way decides; the last wish made meanwhile stands.
+    reopenPending_ = value;
+    return;
+  }
   if (value == open_) return;
   if (IsDesigning() || IsLoading()) {
     open_ = value;
     if (value) openAfterLoad_ = true;
     return;
   }
-  if (!value) {
-    ClosePort();
-  } else if (openState_ == osClosed) {
+  if (value) {
     OpenPort();
-  } else {
-    reopenPending_ = true;
+    return;
   }
+  if (!CloseSurvived()) return;
+  // A close that was not deferred handled sent messages while it waited; an
+  // open asked by one of them is the last wish.
+  if (openState_ == osClosed && std::exchange(reopenPending_, false)) OpenPort();
 }
 
 void TSioCustomComPort::Loaded() {
@@ -268,17 +293,22 @@ std::int32_t TSioCustomComPort::OpenDevice() {
 
 void TSioCustomComPort::OpenPort() {
   lastOpenFailure_ = 0;
+  reopenPending_ = false;
   if (tapiMode_ != TTapiMode::tmOn) ValidatePort();
   CreateDispatcher();
   try {
     // Nothing supplies a telephony device handle here.
     if (tapiMode_ == TTapiMode::tmOn) errors::CheckResult(false, errors::ecNotOpenedByTapi);
     std::int32_t code = OpenDevice();
-    if (code == kOpenAccessDenied) {
+    if (code == kOpenAccessDenied || code == kOpenSharingViolation) {
       lastOpenFailure_ = errors::ecAlreadyOpen;
-      RaiseAlreadyOpen();
+      if (code == kOpenAccessDenied) RaiseNoRights(comNumber_);
+      RaiseHeld(comNumber_);
     }
-    if (code == kOpenFileNotFound || code == kOpenPathNotFound) code = errors::ecBadId;
+    if (code == kOpenFileNotFound || code == kOpenPathNotFound) {
+      lastOpenFailure_ = errors::ecBadId;
+      RaiseMissing(comNumber_);
+    }
     lastOpenFailure_ = code;
     if (code != 0) errors::CheckResult(false, code);
     openState_ = osOpen;
@@ -318,23 +348,6 @@ void TSioCustomComPort::ReapplySettings() {
   SetRS485Mode(rs485Mode_);
   SetWorkerPriorityBoost(workerPriorityBoost_);
   reapplyAll_ = false;
-}
-
-std::exception_ptr TSioCustomComPort::DumpRecorders() {
-  // A file that cannot be written must not keep the port open: the close
-  // goes on, and the first failure is raised once it is done.
-  std::exception_ptr failure;
-  try {
-    SetTracing(TTraceLogState::tlDump);
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  try {
-    SetLogging(TTraceLogState::tlDump);
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
-  }
-  return failure;
 }
 
 void TSioCustomComPort::ClosePort() {
@@ -500,12 +513,14 @@ void TSioCustomComPort::Assign(const framework::TPersistent& Source) {
   swFlowOptions_ = source->swFlowOptions_;
   xOnChar_ = source->xOnChar_;
   xOffChar_ = source->xOffChar_;
-  tracing_ = source->tracing_;
+  // A paused recorder is not copied as paused: the copy opens with nothing
+  // to resume, and would read "tracing" while recording nothing.
+  tracing_ = source->tracing_ == TTraceLogState::tlOn ? TTraceLogState::tlOn : TTraceLogState::tlOff;
   traceSize_ = source->traceSize_;
   traceName_ = source->traceName_;
   traceHex_ = source->traceHex_;
   traceAllHex_ = source->traceAllHex_;
-  logging_ = source->logging_;
+  logging_ = source->logging_ == TTraceLogState::tlOn ? TTraceLogState::tlOn : TTraceLogState::tlOff;
   logSize_ = source->logSize_;
   logName_ = source->logName_;
   logHex_ = source->logHex_;
@@ -513,6 +528,7 @@ void TSioCustomComPort::Assign(const framework::TPersistent& Source) {
   availThreshold_ = source->availThreshold_;
   tapiMode_ = source->tapiMode_;
   open_ = false;
+  reopenPending_ = false;
   SetOnTrigger(source->onTrigger_);
   SetOnTriggerAvail(source->onTriggerAvail_);
   SetOnTriggerData(source->onTriggerData_);

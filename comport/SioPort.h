@@ -12,17 +12,22 @@
 // Errors: every dispatcher code the component checks goes through
 // errors::CheckResult, which raises the class of a negative code (and lets
 // every code through while the component is being loaded). Opening maps the
-// system's own open failures first: ERROR_ACCESS_DENIED (the device is held
-// by another program, or the user may not open it) raises EAlreadyOpen with
-// a second line that names both causes; ERROR_FILE_NOT_FOUND and
-// ERROR_PATH_NOT_FOUND raise EBadId. A device that vanishes while open fails
+// system's own open failures first, each message naming the port and its
+// device: ERROR_SHARING_VIOLATION (another program holds the device) raises
+// EAlreadyOpen saying so; ERROR_ACCESS_DENIED (this user may not open it)
+// raises EAlreadyOpen as well, with a text of its own on the rights needed
+// (the dialout group on Linux); ERROR_FILE_NOT_FOUND and
+// ERROR_PATH_NOT_FOUND raise EBadId with a second line naming the link or
+// device COMn was looked for at. A device that vanishes while open fails
 // the next read or write through the check (EInOutError for the system's
 // code, or the I/O class of the dispatcher's code).
 //
 // Settings written while the port is closed are only stored and all applied
 // at the next open. A line setting written while open goes to the device at
 // once; a refusal raises and the property keeps the new value. A refused DTR
-// or RTS raises and the property keeps the old value. Flow options the
+// or RTS raises and the property keeps the old value. InSize and OutSize
+// size the device's queues and the rings at the open: written while open
+// they raise EAlreadyOpen and keep their value. Flow options the
 // system cannot give (on Linux: DTR handshake and DSR flow) are refused by
 // the device with ERROR_NOT_SUPPORTED and raise EFlowNotSupported, whose
 // message says which option this system lacks; the option keeps its old
@@ -41,12 +46,17 @@
 //     held one EAlreadyOpen; other failures the class of their code. After a
 //     failure Open reads False and no dispatcher exists.
 //   - Open := False closes the port: an active trace or log is written to
-//     TraceName / LogName first. Asked while the dispatcher is delivering a
-//     trigger (from inside an event handler), the close is completed later
-//     through the hidden window (MsgFinishClose, 32266, re-posted while the
-//     worker threads run): until then OpenState is osClosing and every I/O,
-//     flush, trace and log call does nothing and returns its neutral result;
-//     Open := True meanwhile reopens the port when the close has completed.
+//     TraceName / LogName first; the first close that writes a file
+//     replaces it, later closes append to the same name (every session of
+//     a port closed and opened again stays in one file, oldest first).
+//     Asked while the dispatcher is delivering a trigger (from inside an
+//     event handler), the close is completed later through the hidden
+//     window (MsgFinishClose, 32266, re-posted while the worker threads
+//     run): until then OpenState is osClosing and every I/O, flush, trace
+//     and log call does nothing and returns its neutral result.
+//     Open written meanwhile records the wish, and the last one wins: True
+//     reopens the port when the close has completed, False takes that back.
+//     A completed close and every open clear ReopenPending.
 //   - With AutoOpen (the default) an I/O call on a closed port first opens
 //     it; when that is impossible (or AutoOpen is off) the call raises
 //     ECommNotOpen, or the open's own exception. When the open fails with
@@ -70,7 +80,9 @@
 //     waiting for a trigger message to be taken);
 //   - OpenPort with ComNumber 0 asks the port selector (a modal dialog).
 // A handler run that way may itself use the component; it finds OpenState
-// osClosing during a close.
+// osClosing during a close. While OpenState is osClosing the component
+// raises no trigger event except OnTrigger for MsgFinishClose itself, so no
+// handler of its own can destroy it in the middle of a close.
 //
 // Notifications: while the port is open the component owns a hidden window
 // of class "sioComWindow" registered with the dispatcher. For every trigger
@@ -245,6 +257,8 @@ class TSioCustomComPort : public TSioBaseComponent {
   // a closed port when AutoOpen allows (else does nothing). Only those that
   // write a file, TraceBegin and TraceReset check the dispatcher's code;
   // the state is set after the dispatcher call, so a raise leaves it.
+  // TraceBegin with a Size above kMaxTraceSize raises EBadArgument and
+  // changes nothing; Size 0 begins with TraceSize.
   void TraceBegin(std::uint32_t Size);
   void TraceSaveToFile(const std::string& FileName, bool InHex);
   void TraceAppendToFile(const std::string& FileName, bool InHex);
@@ -377,7 +391,6 @@ class TSioCustomComPort : public TSioBaseComponent {
 
  private:
   struct TDeliveryFrame;
-  struct TKeptEvents;
   class TDetachedClose;
   friend class TDetachedClose;
 
@@ -389,9 +402,14 @@ class TSioCustomComPort : public TSioBaseComponent {
   void OpenAutomatically();
   void HandleFinishClose(platform::LPARAM lParam);
   void CompleteClose();
+  // ClosePort for SetOpen: false when a handler that the close ran
+  // (the deferred close's own MsgFinishClose) destroyed the component.
+  bool CloseSurvived();
   void ReapplySettings();
   void ApplyLineSettings();
-  void ApplyQueueSizes();
+  void RefuseWhileOpen();
+  void DriveLine(bool value, bool& stored,
+                 errors::ResultCode (dispatcher::TSioBaseDispatcher::*drive)(platform::BYTE));
   struct TRecorderOps;
   static const TRecorderOps kTraceOps;
   static const TRecorderOps kLogOps;
@@ -405,6 +423,7 @@ class TSioCustomComPort : public TSioBaseComponent {
   void ClearEvents();
   void ReleaseWaitingDelivery();
   std::exception_ptr DumpRecorders();
+  void DumpAtClose(const TRecorderOps& ops);
   void DestroyWhileDelivering();
   void HandOver();
 
@@ -437,6 +456,9 @@ class TSioCustomComPort : public TSioBaseComponent {
   std::string logName_ = "SIO.LOG";
   bool logHex_ = true;
   bool logAllHex_ = false;
+  // The files the last closes wrote the trace and the log to.
+  std::string traceClosedTo_;
+  std::string logClosedTo_;
   bool useEventWord_ = true;
   Word commNotificationLevel_ = 10;
   TTapiMode tapiMode_ = TTapiMode::tmAuto;

@@ -1,5 +1,6 @@
 // Flow control, the trace and the dispatch log of the port component.
 #include <algorithm>
+#include <exception>
 
 #include "comport/SioPort.h"
 #include "errors/SioExcept.h"
@@ -60,23 +61,26 @@ struct TSioCustomComPort::TRecorderOps {
   void (TSioCustomComPort::*discard)();
   void (TSioCustomComPort::*resume)();
   void (TSioCustomComPort::*pause)();
+  // The file the last close wrote this recorder to ("" before the first).
+  std::string TSioCustomComPort::*closeDumpedTo;
+  bool (TSioBaseDispatcher::*holdsEntries)();
 };
 
 const TSioCustomComPort::TRecorderOps TSioCustomComPort::kTraceOps = {
-    &TSioCustomComPort::tracing_,      &TSioCustomComPort::traceSize_,
-    &TSioCustomComPort::traceName_,    &TSioCustomComPort::traceHex_,
-    &TSioCustomComPort::TraceBegin,    &TSioCustomComPort::TraceSaveToFile,
+    &TSioCustomComPort::tracing_,          &TSioCustomComPort::traceSize_,
+    &TSioCustomComPort::traceName_,        &TSioCustomComPort::traceHex_,
+    &TSioCustomComPort::TraceBegin,        &TSioCustomComPort::TraceSaveToFile,
     &TSioCustomComPort::TraceAppendToFile, &TSioCustomComPort::TraceReset,
-    &TSioCustomComPort::TraceDiscard,  &TSioCustomComPort::TraceResume,
-    &TSioCustomComPort::TracePause};
+    &TSioCustomComPort::TraceDiscard,      &TSioCustomComPort::TraceResume,
+    &TSioCustomComPort::TracePause,        &TSioCustomComPort::traceClosedTo_,
+    &TSioBaseDispatcher::TraceHoldsEntries};
 
 const TSioCustomComPort::TRecorderOps TSioCustomComPort::kLogOps = {
-    &TSioCustomComPort::logging_,    &TSioCustomComPort::logSize_,
-    &TSioCustomComPort::logName_,    &TSioCustomComPort::logHex_,
-    &TSioCustomComPort::LogBegin,    &TSioCustomComPort::LogSaveToFile,
-    &TSioCustomComPort::LogAppendToFile, &TSioCustomComPort::LogReset,
-    &TSioCustomComPort::LogDiscard,  &TSioCustomComPort::LogResume,
-    &TSioCustomComPort::LogPause};
+    &TSioCustomComPort::logging_,        &TSioCustomComPort::logSize_, &TSioCustomComPort::logName_,
+    &TSioCustomComPort::logHex_,         &TSioCustomComPort::LogBegin, &TSioCustomComPort::LogSaveToFile,
+    &TSioCustomComPort::LogAppendToFile, &TSioCustomComPort::LogReset, &TSioCustomComPort::LogDiscard,
+    &TSioCustomComPort::LogResume,       &TSioCustomComPort::LogPause, &TSioCustomComPort::logClosedTo_,
+    &TSioBaseDispatcher::LogHoldsEntries};
 
 // --- Flow control --------------------------------------------------------------
 
@@ -115,6 +119,9 @@ void TSioCustomComPort::SetSWFlowOptions(TSWFlowOptions value) {
                                   ? dispatcher_->SetSoftwareFlow(bufferFull_, bufferResume_, option)
                                   : dispatcher_->ClearSoftwareFlow();
     CheckFlowResult(code, kSoftwareFlowNotSupported);
+    // The dispatcher sets the device's flow characters to XON and XOFF
+    // with the option; the component's own are pushed again after it.
+    if (option != 0 && code == 0) errors::CheckResult(this, dispatcher_->SetFlowChars(xOnChar_, xOffChar_));
   }
   swFlowOptions_ = value;
 }
@@ -174,8 +181,13 @@ void TSioCustomComPort::ChangeRecorderState(const TRecorderOps& ops, TTraceLogSt
     case TTraceLogState::tlAppend:
       if (!running) break;
       (this->*ops.resume)();
-      (this->*(value == TTraceLogState::tlDump ? ops.save : ops.append))(this->*ops.name,
-                                                                          this->*ops.hex);
+      try {
+        (this->*(value == TTraceLogState::tlDump ? ops.save : ops.append))(this->*ops.name, this->*ops.hex);
+      } catch (framework::Exception& e) {
+        // "Disk full" alone does not say which of the two files failed.
+        e.SetMessage("Cannot write \"" + this->*ops.name + "\": " + e.Message());
+        throw;
+      }
       break;
     case TTraceLogState::tlClear:
       if (running) (this->*ops.reset)();
@@ -184,6 +196,35 @@ void TSioCustomComPort::ChangeRecorderState(const TRecorderOps& ops, TTraceLogSt
       if (current == TTraceLogState::tlOn) (this->*ops.pause)();
       break;
   }
+}
+
+// The first close that writes a recorder to its file replaces the file;
+// later closes append to it, as long as the name stays. A port closed and
+// opened again (a reopen, a ComNumber change) thus keeps every session of
+// the component's life in one file, oldest first. A dump with nothing
+// recorded writes no file and does not count as the first.
+void TSioCustomComPort::DumpAtClose(const TRecorderOps& ops) {
+  const TTraceLogState state = this->*ops.state;
+  if (openState_ != osOpen || (state != TTraceLogState::tlOn && state != TTraceLogState::tlPause)) return;
+  const std::string& name = this->*ops.name;
+  std::string& closedTo = this->*ops.closeDumpedTo;
+  const bool recorded = (dispatcher_.get()->*ops.holdsEntries)();
+  ChangeRecorderState(ops, closedTo == name ? TTraceLogState::tlAppend : TTraceLogState::tlDump);
+  if (recorded) closedTo = name;
+}
+
+std::exception_ptr TSioCustomComPort::DumpRecorders() {
+  // A file that cannot be written must not keep the port open: the close
+  // goes on, and the first failure is raised once it is done.
+  std::exception_ptr failure;
+  for (const TRecorderOps* ops : {&kTraceOps, &kLogOps}) {
+    try {
+      DumpAtClose(*ops);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  return failure;
 }
 
 void TSioCustomComPort::SetTracing(TTraceLogState value) { ChangeRecorderState(kTraceOps, value); }
@@ -219,7 +260,12 @@ TSioBaseDispatcher* TSioCustomComPort::RecorderDispatcher() {
 
 void TSioCustomComPort::TraceBegin(std::uint32_t Size) {
   if (openState_ == osClosing) return;
-  if (Size != 0) traceSize_ = std::min(Size, kMaxTraceSize);
+  // A size the trace cannot have is refused, not cut down unasked.
+  if (Size > kMaxTraceSize) {
+    errors::CheckResult(this, errors::ecBadArgument);
+    return;
+  }
+  if (Size != 0) traceSize_ = Size;
   TSioBaseDispatcher* d = RecorderDispatcher();
   if (d == nullptr) return;
   // Size 0 means the stored size: a trace of no entries records nothing.

@@ -2,6 +2,7 @@
 // that had to wait for a delivery is completed here.
 #include <algorithm>
 #include <mutex>
+#include <utility>
 
 #include "comport/SioPort.h"
 #include "framework/ExceptionSink.h"
@@ -44,33 +45,25 @@ void RegisterWindowClass(WNDPROC procedure) {
   });
 }
 
+// Raises an event from a copy of its handler on this frame: a handler may
+// destroy the component, and one small enough for the function object's
+// own storage would otherwise go on running from the freed component.
+template <class Event, class... Args>
+void RaiseCopy(const Event& event, Args... args) {
+  if (!event) return;
+  const Event handler = event;
+  handler(args...);
+}
+
 }  // namespace
 
 // One window-procedure call that raises events of a component. The
 // component's destructor marks every frame of it, so that the call touches
 // nothing of the component once its handler has returned.
-// The events of a component destroyed by one of its own handlers: the
-// handlers still running (this one and any it was nested in) live on until
-// the outermost window-procedure call returns.
-struct TSioCustomComPort::TKeptEvents {
-  TTriggerEvent onTrigger;
-  TTriggerAvailEvent onTriggerAvail;
-  TTriggerDataEvent onTriggerData;
-  TTriggerStatusEvent onTriggerStatus;
-  TTriggerTimerEvent onTriggerTimer;
-  TTriggerLineErrorEvent onTriggerLineError;
-  TNotifyEvent onTriggerModemStatus;
-  TNotifyEvent onTriggerOutbuffFree;
-  TNotifyEvent onTriggerOutbuffUsed;
-  TNotifyEvent onTriggerOutSent;
-  TWaitCharEvent onWaitChar;
-};
-
 struct TSioCustomComPort::TDeliveryFrame {
   TSioCustomComPort* port;
   TDeliveryFrame* outer;
   bool destroyed = false;
-  std::unique_ptr<TKeptEvents> kept;
 
   explicit TDeliveryFrame(TSioCustomComPort* p) : port(p), outer(p->delivery_) { p->delivery_ = this; }
   ~TDeliveryFrame() {
@@ -79,6 +72,12 @@ struct TSioCustomComPort::TDeliveryFrame {
   TDeliveryFrame(const TDeliveryFrame&) = delete;
   TDeliveryFrame& operator=(const TDeliveryFrame&) = delete;
 };
+
+bool TSioCustomComPort::CloseSurvived() {
+  TDeliveryFrame frame(this);
+  ClosePort();
+  return !frame.destroyed;
+}
 
 // The dispatcher and window of a component destroyed from inside one of its
 // own event handlers. The dispatch thread is waiting for that handler, so
@@ -149,6 +148,11 @@ LRESULT TSioCustomComPort::WindowProc(HWND window, UINT msg, WPARAM wParam, LPAR
   if (msg != MsgFinishClose && port->InConstruction()) {
     // The form's handlers may use fields its constructor has not set yet.
     port->HoldTrigger(msg, wParam, lParam);
+    return 0;
+  }
+  if (port->openState_ == osClosing && msg != MsgFinishClose) {
+    // A close under way may handle sent messages while it waits for the
+    // workers; a handler run then could destroy the component under it.
     return 0;
   }
   if (port->polling_ > 0 && msg != MsgFinishClose) {
@@ -222,10 +226,7 @@ void TSioCustomComPort::HandleFinishClose(LPARAM lParam) {
     return;
   }
   CompleteClose();
-  if (reopenPending_) {
-    OpenPort();
-    reopenPending_ = false;
-  }
+  if (std::exchange(reopenPending_, false)) OpenPort();
 }
 
 void TSioCustomComPort::DestroyWhileDelivering() {
@@ -268,11 +269,7 @@ void TSioCustomComPort::UpdateHandlerState() {
 }
 
 void TSioCustomComPort::ClearEvents() {
-  auto kept = std::make_unique<TKeptEvents>(TKeptEvents{
-      std::move(onTrigger_), std::move(onTriggerAvail_), std::move(onTriggerData_),
-      std::move(onTriggerStatus_), std::move(onTriggerTimer_), std::move(onTriggerLineError_),
-      std::move(onTriggerModemStatus_), std::move(onTriggerOutbuffFree_),
-      std::move(onTriggerOutbuffUsed_), std::move(onTriggerOutSent_), std::move(onWaitChar_)});
+  // A handler still running is a copy on its Fire* frame (see there).
   onTrigger_ = nullptr;
   onTriggerAvail_ = nullptr;
   onTriggerData_ = nullptr;
@@ -284,9 +281,6 @@ void TSioCustomComPort::ClearEvents() {
   onTriggerOutbuffUsed_ = nullptr;
   onTriggerOutSent_ = nullptr;
   onWaitChar_ = nullptr;
-  TDeliveryFrame* outermost = delivery_;
-  while (outermost != nullptr && outermost->outer != nullptr) outermost = outermost->outer;
-  if (outermost != nullptr) outermost->kept = std::move(kept);
 }
 
 void TSioCustomComPort::SetOnTrigger(TTriggerEvent value) {
@@ -331,37 +325,25 @@ void TSioCustomComPort::SetOnTriggerOutSent(TNotifyEvent value) {
 }
 
 void TSioCustomComPort::FireTrigger(Word Msg, Word TriggerHandle, Word Data) {
-  if (onTrigger_) onTrigger_(this, Msg, TriggerHandle, Data);
+  RaiseCopy(onTrigger_, this, Msg, TriggerHandle, Data);
 }
-void TSioCustomComPort::FireTriggerAvail(Word Count) {
-  if (onTriggerAvail_) onTriggerAvail_(this, Count);
-}
+void TSioCustomComPort::FireTriggerAvail(Word Count) { RaiseCopy(onTriggerAvail_, this, Count); }
 void TSioCustomComPort::FireTriggerData(Word TriggerHandle) {
-  if (onTriggerData_) onTriggerData_(this, TriggerHandle);
+  RaiseCopy(onTriggerData_, this, TriggerHandle);
 }
 void TSioCustomComPort::FireTriggerStatus(Word TriggerHandle) {
-  if (onTriggerStatus_) onTriggerStatus_(this, TriggerHandle);
+  RaiseCopy(onTriggerStatus_, this, TriggerHandle);
 }
 void TSioCustomComPort::FireTriggerTimer(Word TriggerHandle) {
-  if (onTriggerTimer_) onTriggerTimer_(this, TriggerHandle);
+  RaiseCopy(onTriggerTimer_, this, TriggerHandle);
 }
 void TSioCustomComPort::FireTriggerLineError(Word Error, bool LineBreak) {
-  if (onTriggerLineError_) onTriggerLineError_(this, Error, LineBreak);
+  RaiseCopy(onTriggerLineError_, this, Error, LineBreak);
 }
-void TSioCustomComPort::FireTriggerModemStatus() {
-  if (onTriggerModemStatus_) onTriggerModemStatus_(this);
-}
-void TSioCustomComPort::FireTriggerOutbuffFree() {
-  if (onTriggerOutbuffFree_) onTriggerOutbuffFree_(this);
-}
-void TSioCustomComPort::FireTriggerOutbuffUsed() {
-  if (onTriggerOutbuffUsed_) onTriggerOutbuffUsed_(this);
-}
-void TSioCustomComPort::FireTriggerOutSent() {
-  if (onTriggerOutSent_) onTriggerOutSent_(this);
-}
-void TSioCustomComPort::FireWaitChar(char C) {
-  if (onWaitChar_) onWaitChar_(this, C);
-}
+void TSioCustomComPort::FireTriggerModemStatus() { RaiseCopy(onTriggerModemStatus_, this); }
+void TSioCustomComPort::FireTriggerOutbuffFree() { RaiseCopy(onTriggerOutbuffFree_, this); }
+void TSioCustomComPort::FireTriggerOutbuffUsed() { RaiseCopy(onTriggerOutbuffUsed_, this); }
+void TSioCustomComPort::FireTriggerOutSent() { RaiseCopy(onTriggerOutSent_, this); }
+void TSioCustomComPort::FireWaitChar(char C) { RaiseCopy(onWaitChar_, this, C); }
 
 }  // namespace comport

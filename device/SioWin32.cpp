@@ -213,17 +213,20 @@ ResultCode TSioWin32Dispatcher::DevicePurge(std::int32_t queue) {
     // The output thread drops the write in progress and says so; only then
     // may the ring be reset under it. Its end counts as an answer too, so a
     // thread that died cannot leave the purge waiting.
+    const std::uint32_t answered = FlushesAnswered.load();
     const HANDLE ack = ThreadAck.load();
     platform::ResetEvent(ack);
     platform::SetEvent(OutputFlush.load());
     const HANDLE answers[2] = {ack, outThread};
-    platform::WaitForMultipleObjects(2, answers, platform::FALSE, platform::INFINITE);
+    while (FlushesAnswered.load() == answered &&
+           platform::WaitForMultipleObjects(2, answers, platform::FALSE, platform::INFINITE) ==
+               platform::WAIT_OBJECT_0) {
+    }
   }
   platform::CriticalSectionLock guard(OutputLock);
   OutFull = false;
   OutHead = 0;
   OutTail = 0;
-  ++OutputEpoch;
   if (platform::PurgeComm(device, platform::PURGE_TXABORT | platform::PURGE_TXCLEAR) == 1) {
     return errors::ecOK;
   }

@@ -59,6 +59,26 @@ using errors::ResultCode;
 
 class TSioWin32Dispatcher;
 
+// The output ring's index arithmetic over OutRing, OutHead, OutTail and
+// OutFull, apart from the threads that use it. The caller holds
+// OutputLock for as long as it uses the view.
+struct TOutputRing {
+  platform::BYTE* Ring;
+  std::int32_t Size;
+  std::int32_t& Head;
+  std::int32_t& Tail;
+  bool& Full;
+
+  // The count of the block the next write takes, from Tail; 0 when the
+  // ring is empty. Data that wraps is first made contiguous in place
+  // (Tail becomes 0), so that it leaves in one write in queue order.
+  std::int32_t NextBlock();
+  // n bytes of that block have left: Tail moves on, and an emptied ring
+  // starts again at 0. A write that moved nothing (n <= 0) changes
+  // nothing, so a full ring stays full.
+  void Advance(std::int32_t n);
+};
+
 // The handles a worker uses, copied when it is made: the fields of the
 // dispatcher may change while the worker still runs.
 struct TThreadEvents {
@@ -166,9 +186,10 @@ class TSioWin32Dispatcher : public dispatcher::TSioBaseDispatcher {
   // ---- Device operations --------------------------------------------------
   // Always 0, whatever the device reports.
   ResultCode DeviceEscape(platform::DWORD code) override;
-  // queue != 0 (or no output thread): receive purge. 0: the output thread
-  // drops its write and acknowledges, then the ring and the device's
-  // transmit queue are emptied. 0 or minus the system error.
+  // queue != 0: receive purge. 0: transmit purge: the output thread drops
+  // its write and acknowledges (only its own answer, or its end, lets the
+  // purge go on), then the ring and the device's transmit queue are
+  // emptied. 0 or minus the system error.
   ResultCode DevicePurge(std::int32_t queue) override;
   // The device's error bits (0 when it cannot say); status.cbOutQue is the
   // output ring's fill.
@@ -231,9 +252,10 @@ class TSioWin32Dispatcher : public dispatcher::TSioBaseDispatcher {
   // Joins and frees every worker that has ended; DispatchLock held.
   void ReapEndedThreads();
   bool OnWorkerThread(const OwnedThread& slot) const;
-  // Advances OutTail by n after a write of a block chosen in epoch;
-  // OutputLock held.
-  void AdvanceOutput(std::int32_t n, std::uint32_t epoch) TESMAR_REQUIRES(OutputLock);
+  // The output ring's view; OutputLock held while it is used.
+  TOutputRing OutputRing() TESMAR_REQUIRES(OutputLock);
+  // The output thread's answer to a flush: it holds no block any more.
+  void AcknowledgeFlush(platform::HANDLE ack);
 
   // The read's and the spare overlapped events, made by DeviceOpen and
   // closed by DeviceClose (window's thread) while the dispatch thread may
@@ -242,9 +264,11 @@ class TSioWin32Dispatcher : public dispatcher::TSioBaseDispatcher {
   std::atomic<platform::HANDLE> SpareEvent{0};
   // The dispatch thread's read record (DeviceRead only).
   platform::OVERLAPPED ReadOverlapped;
-  // Counts output purges (OutputLock): a block chosen before a purge is
-  // not counted as sent into the emptied ring.
-  std::uint32_t OutputEpoch TESMAR_GUARDED_BY(OutputLock) = 0;
+  // The flushes the output thread has answered. ThreadAck is set by every
+  // worker as it starts or ends, so a purge counts this instead: an answer
+  // taken from another thread would leave the flush signal behind, to
+  // abandon a later, unrelated write.
+  std::atomic<std::uint32_t> FlushesAnswered{0};
 };
 
 }  // namespace device

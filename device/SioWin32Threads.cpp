@@ -86,6 +86,9 @@ void TComThread::Run() {
   platform::COMMTIMEOUTS timeouts;
   timeouts.ReadIntervalTimeout = platform::MAXDWORD;
   platform::SetCommTimeouts(device, &timeouts);
+  // Bytes that reached the device after the open's last look and before
+  // the mask was armed raised no event: one pass now fetches them.
+  platform::SetEvent(Events.CommEvent);
   platform::SetEvent(Events.ThreadAck);
 
   do {
@@ -168,7 +171,7 @@ void TOutThread::Run() {
       while (WriteOneBlock()) {
       }
     } else if (woke == platform::WAIT_OBJECT_0 + 1) {
-      platform::SetEvent(Events.ThreadAck);
+      Dispatcher.AcknowledgeFlush(Events.ThreadAck);
     } else {
       // The events are gone: nothing can wake this thread any more.
       return;
@@ -180,41 +183,25 @@ bool TOutThread::WriteOneBlock() {
   TSioWin32Dispatcher& d = Dispatcher;
   const BYTE* block = nullptr;
   std::int32_t count = 0;
-  std::uint32_t epoch = 0;
   {
     platform::CriticalSectionLock guard(d.OutputLock);
-    if (!d.OutRing || (!d.OutFull && d.OutHead == d.OutTail)) return false;
-    const auto size = static_cast<std::int32_t>(d.OutQueueSize);
-    if (d.OutTail < d.OutHead) {
-      count = d.OutHead - d.OutTail;
-    } else if (d.OutHead == 0) {
-      count = size - d.OutTail;
-    } else {
-      // The data wraps: make it contiguous in place, so that it leaves in
-      // one write in the order it was queued.
-      BYTE* ring = d.OutRing.get();
-      std::vector<BYTE> front(ring, ring + d.OutHead);
-      std::memmove(ring, ring + d.OutTail, size - d.OutTail);
-      std::memcpy(ring + (size - d.OutTail), front.data(), front.size());
-      count = d.OutHead + size - d.OutTail;
-      d.OutHead = count % size;
-      d.OutTail = 0;
-    }
+    if (!d.OutRing) return false;
+    count = d.OutputRing().NextBlock();
+    if (count == 0) return false;
     block = d.OutRing.get() + d.OutTail;
-    epoch = d.OutputEpoch;
   }
 
   const HANDLE device = d.DeviceHandle.load();
   DWORD written = 0;
   if (platform::WriteFile(device, block, static_cast<DWORD>(count), &written, &Overlapped)) {
     platform::CriticalSectionLock guard(d.OutputLock);
-    d.AdvanceOutput(static_cast<std::int32_t>(std::min<DWORD>(written, count)), epoch);
+    d.OutputRing().Advance(static_cast<std::int32_t>(std::min<DWORD>(written, count)));
     return true;
   }
   if (platform::GetLastError() != platform::ERROR_IO_PENDING) {
     // Refused at once: the block is dropped.
     platform::CriticalSectionLock guard(d.OutputLock);
-    d.AdvanceOutput(count, epoch);
+    d.OutputRing().Advance(count);
     return true;
   }
   const HANDLE doneOrFlush[2] = {Events.OutputDone, Events.OutputFlush};
@@ -224,26 +211,53 @@ bool TOutThread::WriteOneBlock() {
     // A completion that cannot be read leaves the block to be written again.
     if (platform::GetOverlappedResult(device, &Overlapped, &written, platform::FALSE)) {
       platform::CriticalSectionLock guard(d.OutputLock);
-      d.AdvanceOutput(static_cast<std::int32_t>(std::min<DWORD>(written, count)), epoch);
+      d.OutputRing().Advance(static_cast<std::int32_t>(std::min<DWORD>(written, count)));
       platform::ResetEvent(Events.OutputDone);
     }
     return true;
   }
-  if (woke == platform::WAIT_OBJECT_0 + 1) platform::SetEvent(Events.ThreadAck);
+  if (woke == platform::WAIT_OBJECT_0 + 1) Dispatcher.AcknowledgeFlush(Events.ThreadAck);
   return false;
 }
 
-void TSioWin32Dispatcher::AdvanceOutput(std::int32_t n, std::uint32_t epoch) {
-  // A purge emptied the ring meanwhile; and a write that moved nothing
-  // must not make a full ring look empty.
-  if (epoch != OutputEpoch || n <= 0) return;
-  OutTail += n;
-  if (OutTail >= static_cast<std::int32_t>(OutQueueSize)) OutTail = 0;
-  if (OutTail == OutHead) {
-    OutTail = 0;
-    OutHead = 0;
+// ---- The output ring -------------------------------------------------------------------------
+
+std::int32_t TOutputRing::NextBlock() {
+  if (!Full && Head == Tail) return 0;
+  if (Tail < Head) return Head - Tail;
+  if (Head == 0) return Size - Tail;
+  // The data wraps: make it contiguous in place, so that it leaves in one
+  // write in the order it was queued.
+  std::vector<BYTE> front(Ring, Ring + Head);
+  std::memmove(Ring, Ring + Tail, Size - Tail);
+  std::memcpy(Ring + (Size - Tail), front.data(), front.size());
+  const std::int32_t count = Head + Size - Tail;
+  // A full ring fills all of it: its head is then at the start again, not
+  // one past the end (where every round would send the whole ring anew).
+  Head = count % Size;
+  Tail = 0;
+  return count;
+}
+
+void TOutputRing::Advance(std::int32_t n) {
+  // A write that moved nothing must not make a full ring look empty.
+  if (n <= 0) return;
+  Tail += n;
+  if (Tail >= Size) Tail = 0;
+  if (Tail == Head) {
+    Tail = 0;
+    Head = 0;
   }
-  OutFull = false;
+  Full = false;
+}
+
+TOutputRing TSioWin32Dispatcher::OutputRing() {
+  return TOutputRing{OutRing.get(), static_cast<std::int32_t>(OutQueueSize), OutHead, OutTail, OutFull};
+}
+
+void TSioWin32Dispatcher::AcknowledgeFlush(HANDLE ack) {
+  ++FlushesAnswered;
+  platform::SetEvent(ack);
 }
 
 // ---- Start and stop -------------------------------------------------------------------------
@@ -317,10 +331,13 @@ void TSioWin32Dispatcher::AwaitThread(OwnedThread& slot,
   lock.unlock();
   // Messages sent to this thread (trigger messages, synchronized calls) are
   // what a worker may be waiting for; posted ones wait for the caller's loop.
+  // Only sent ones are taken: a sent message withdrawn by its sender's
+  // limit between the wake and the look must not let a posted one through.
   while (platform::MsgWaitForMultipleObjects(1, &thread, platform::FALSE, platform::INFINITE,
                                              platform::QS_SENDMESSAGE) ==
          platform::WAIT_OBJECT_0 + 1) {
-    platform::PumpOneMessage();
+    platform::MSG message;
+    platform::PeekMessageA(&message, 0, 0, 0, platform::PM_NOREMOVE);
   }
   lock.lock();
   // Another stop (the dispatch thread's own) may have joined it already.

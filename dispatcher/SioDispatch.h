@@ -437,6 +437,8 @@ class TSioBaseDispatcher {
   void PauseTrace();
   void AddTraceEntry(char kind, platform::BYTE c);
   bool TraceActive() const { return TraceOn.load(std::memory_order_relaxed); }
+  // Whether the trace holds an entry: a dump would write a file.
+  bool TraceHoldsEntries();
 
   // ---- Dispatch log (SioDispatchLog.cpp) ---------------------------------
   // 0, or -1002 for a size above MaxLogRingSize. An existing log is only
@@ -455,6 +457,8 @@ class TSioBaseDispatcher {
   bool AddLogEntry(platform::BYTE type, platform::BYTE subtype, std::int32_t value,
                    const void* data, platform::DWORD length);
   bool LogActive() const { return LogOn.load(std::memory_order_relaxed); }
+  // Whether the log holds an entry: a dump would write a file.
+  bool LogHoldsEntries();
 
  protected:
   // The open-time state of the buffers: allocates the input ring (zero

@@ -259,7 +259,9 @@ ResultCode TSioBaseDispatcher::ApplyDeviceState(DCB& state) {
     if (RtsLevel) state.Flags |= platform::DCB_fRtsControlEnable;
   }
   const ResultCode code = DeviceSetState(state);
-  CurrentBaud = state.BaudRate;
+  // A refused block leaves the line at its old rate, which the drain
+  // timing must go on using.
+  if (code == errors::ecOK) CurrentBaud = state.BaudRate;
   SetDtrLine(DtrLevel ? 1 : 0);
   if (!Rs485Active) SetRtsLine(RtsLevel ? 1 : 0);
   return code;
@@ -274,6 +276,10 @@ ResultCode TSioBaseDispatcher::SetHardwareFlow(DWORD full, DWORD resume, DWORD o
   DCB& s = DeviceState;
   s.Flags &= ~(platform::DCB_fOutxCtsFlow | platform::DCB_fOutxDsrFlow |
                platform::DCB_fDtrControlMask | platform::DCB_fRtsControlMask);
+  // A block the device refuses changes nothing: the lines stay under the
+  // control they had, and can still be driven if they could.
+  const bool dtrWasAutomatic = DtrAutomatic;
+  const bool rtsWasAutomatic = RtsAutomatic;
   DtrAutomatic = false;
   RtsAutomatic = false;
   if (options & kFlowDtrHandshake) {
@@ -296,7 +302,12 @@ ResultCode TSioBaseDispatcher::SetHardwareFlow(DWORD full, DWORD resume, DWORD o
   s.XonLim = static_cast<platform::WORD>(resume);
   if (options & kFlowRequireDsr) s.Flags |= platform::DCB_fOutxDsrFlow;
   if (options & kFlowRequireCts) s.Flags |= platform::DCB_fOutxCtsFlow;
-  return ApplyDeviceState(s);
+  const ResultCode code = ApplyDeviceState(s);
+  if (code != errors::ecOK) {
+    DtrAutomatic = dtrWasAutomatic;
+    RtsAutomatic = rtsWasAutomatic;
+  }
+  return code;
 }
 
 ResultCode TSioBaseDispatcher::SetSoftwareFlow(DWORD full, DWORD resume, DWORD options) {

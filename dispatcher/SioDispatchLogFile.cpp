@@ -188,6 +188,11 @@ std::string CompilerDescription() {
 #endif
 }
 
+bool TSioBaseDispatcher::LogHoldsEntries() {
+  platform::CriticalSectionLock guard(DispatchLock);
+  return LogRing && LogFree != LogRingSize;
+}
+
 ResultCode TSioBaseDispatcher::DumpLog(const char* fileName, bool append, bool inHex, bool allHex) {
   platform::CriticalSectionLock guard(DispatchLock);
   if (!LogRing || LogFree == LogRingSize) {

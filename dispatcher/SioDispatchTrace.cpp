@@ -72,6 +72,11 @@ void TSioBaseDispatcher::PauseTrace() {
   TraceOn.store(false);
 }
 
+bool TSioBaseDispatcher::TraceHoldsEntries() {
+  platform::CriticalSectionLock guard(DispatchLock);
+  return TraceBuffer && (TraceHead != 0 || TraceWrapped);
+}
+
 ResultCode TSioBaseDispatcher::DumpTrace(const char* fileName, bool append, bool inHex, bool allHex) {
   platform::CriticalSectionLock guard(DispatchLock);
   if (!TraceBuffer) return errors::ecOK;
@@ -86,6 +91,12 @@ ResultCode TSioBaseDispatcher::DumpTrace(const char* fileName, bool append, bool
     return opened;
   }
 
+  // The earlier dump's last line has no line end: this one begins after a
+  // blank line, as a group does after the one before it.
+  if (file.Continues()) {
+    file.EndLine();
+    file.EndLine();
+  }
   const TCharItems items(inHex, allHex);
   const std::size_t count = TraceWrapped ? TraceCapacity : static_cast<std::size_t>(TraceHead);
   const std::size_t start = TraceWrapped ? static_cast<std::size_t>(TraceHead) : 0;

@@ -244,7 +244,9 @@ bool TSioBaseDispatcher::CheckStatusTriggers() {
 }
 
 bool TSioBaseDispatcher::TimerExpired(const TEventTimer& timer, std::int32_t now) {
-  // Ticks elapsed since the start, counted across a wrap of the clock.
+  // Ticks elapsed since the start, counted across a wrap of the clock: a
+  // plain comparison of now with the expiry tick would fire a timer at
+  // once, or never, when the 32-bit millisecond clock wraps meanwhile.
   const std::int64_t elapsed =
       now >= timer.StartTick ? std::int64_t{now} - timer.StartTick
                              : std::int64_t{now} + TicksPerClockCycle - timer.StartTick;
@@ -276,6 +278,8 @@ bool TSioBaseDispatcher::MatchDataChar(TDataTrigger& trigger, BYTE c) {
   std::int32_t* slots = trigger.MatchSlots;
   // Every live candidate moves on or dies; a completed one frees its slot
   // and leaves the others running, so overlapping occurrences all match.
+  // This departs from matching with one candidate restarted on a mismatch,
+  // which misses overlapping ones ("aba" ends at 3, 5 and 7 in "abababa").
   bool found = false;
   for (std::int32_t i = 0; i < length; ++i) {
     const std::int32_t k = slots[i];

@@ -35,6 +35,9 @@ errors::ResultCode TDumpFile::Open(const char* fileName, bool append) {
   errno = 0;
   file_ = std::fopen(fileName ? fileName : "", append ? "ab" : "wb");
   if (!file_) return DumpErrorCode(errno ? errno : ENOENT);
+  // Where an append starts is the file's end; a pipe has none and holds
+  // nothing earlier for this dump.
+  continues_ = append && std::fseek(file_, 0, SEEK_END) == 0 && std::ftell(file_) > 0;
   return errors::ecOK;
 }
 

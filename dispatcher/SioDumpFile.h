@@ -35,6 +35,8 @@ class TDumpFile {
   // Opens for appending when append is set and the file exists, otherwise
   // creates it anew. 0, or DumpErrorCode.
   errors::ResultCode Open(const char* fileName, bool append);
+  // Opened for appending to a file that already holds something.
+  bool Continues() const { return continues_; }
 
   void Write(std::string_view text) {
     if (text.size() > buffer_.size() - used_) {
@@ -60,6 +62,7 @@ class TDumpFile {
 
   std::FILE* file_ = nullptr;
   int error_ = 0;  // errno of the first failure
+  bool continues_ = false;
   std::size_t used_ = 0;
   std::array<char, 64 * 1024> buffer_{};
 };

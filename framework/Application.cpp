@@ -1,12 +1,17 @@
 #include "framework/Application.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QDir>
 #include <QEvent>
 #include <QMessageBox>
 #include <QStyleFactory>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "framework/ExceptionSink.h"
 #include "framework/QtBridge.h"
@@ -103,6 +108,43 @@ TApplication::~TApplication() {
   Shutdown();
 }
 
+namespace {
+
+// What the GUI library says while it starts, held back; see Initialize.
+struct StartMessages {
+  QtMessageHandler previous = nullptr;
+  std::vector<std::pair<QtMsgType, QString>> held;
+  std::function<void(const std::string&)> unavailable;
+};
+StartMessages* startMessages = nullptr;  // only while the Qt application is being made
+
+void HoldStartMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  StartMessages& start = *startMessages;
+  if (type != QtFatalMsg) {
+    start.held.emplace_back(type, text);
+    return;
+  }
+  if (start.unavailable) {
+    const QString complaint = start.held.empty() ? text : start.held.front().second;
+    start.unavailable(complaint.toStdString());
+  }
+  for (const auto& [heldType, heldText] : start.held) start.previous(heldType, context, heldText);
+  start.previous(type, context, text);
+}
+
+// Qt wants a private runtime folder and warns on every start when the
+// environment names none (as for root on a console): one is made for the
+// program's life (owner only, as Qt requires) and named beforehand.
+std::unique_ptr<QTemporaryDir> NameRuntimeFolder() {
+  if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return nullptr;
+  auto folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tesmar-runtime-XXXXXX"));
+  if (!folder->isValid()) return nullptr;
+  qputenv("XDG_RUNTIME_DIR", folder->path().toLocal8Bit());
+  return folder;
+}
+
+}  // namespace
+
 void TApplication::Initialize() {
   if (initialized_) return;
   initialized_ = true;
@@ -115,10 +157,19 @@ void TApplication::Initialize() {
       qputenv("QT_QPA_PLATFORM", "offscreen");
     // Layouts are in device pixels at 96 dpi; no scaling.
     if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING")) qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    runtimeFolder_ = NameRuntimeFolder();
     static int argc = 1;
     static char name[] = "tesmar";
     static char* argv[] = {name, nullptr};
+    StartMessages start;
+    start.unavailable = OnGuiUnavailable;
+    startMessages = &start;
+    // Qt hands back its own default handler as the previous one.
+    start.previous = qInstallMessageHandler(HoldStartMessage);
     qtApp_ = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(start.previous);
+    startMessages = nullptr;
+    for (const auto& [type, text] : start.held) start.previous(type, QMessageLogContext(), text);
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
   }
   QApplication::setQuitOnLastWindowClosed(false);
@@ -177,6 +228,17 @@ void TApplication::Run() {
 void TApplication::Terminate() {
   terminated_ = true;
   if (QCoreApplication::instance() != nullptr) QCoreApplication::exit(0);
+}
+
+void TApplication::CloseModalWindows() {
+  if (QCoreApplication::instance() == nullptr) return;
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (!window->isVisible() || !window->isModal()) continue;
+    if (auto* dialog = qobject_cast<QDialog*>(window))
+      dialog->reject();
+    else
+      window->close();
+  }
 }
 
 void TApplication::ProcessMessages() {
@@ -248,10 +310,14 @@ void TApplication::Release(bool processEnding) {
   // may come from inside one of its event loops (Qt ends the process so
   // when the display goes away): the Qt application is left to the end of
   // the process then.
-  if (processEnding)
+  if (processEnding) {
     static_cast<void>(qtApp_.release());
-  else
+    static_cast<void>(runtimeFolder_.release());
+  } else {
     qtApp_.reset();
+    if (runtimeFolder_) qunsetenv("XDG_RUNTIME_DIR");
+    runtimeFolder_.reset();
+  }
   initialized_ = false;
   terminated_ = false;
 }

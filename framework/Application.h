@@ -28,6 +28,7 @@
 
 class QObject;
 class QApplication;
+class QTemporaryDir;
 
 namespace framework {
 
@@ -49,8 +50,15 @@ class TApplication : public TComponent {
   // Makes the Qt application (on the offscreen platform when there is no
   // display, with no high-DPI scaling), marks the calling thread as the
   // main thread and hooks its platform message queue to the event loop.
-  // A second call does nothing.
+  // A second call does nothing. Where the GUI library cannot start (a
+  // display named that has no server), OnGuiUnavailable is called with
+  // the library's first complaint instead of the library's own abort; it
+  // should end the process (if it returns, the library aborts as before).
+  // The library's warnings while it starts are held back until it has
+  // started; the runtime folder it wants is made private when the
+  // environment names none, so that it does not warn of that.
   void Initialize();
+  std::function<void(const std::string& complaint)> OnGuiUnavailable;
   bool Initialized() const { return initialized_; }
 
   // Makes a form of class T owned by the application; the first one made
@@ -65,6 +73,9 @@ class TApplication : public TComponent {
   void Run();
   void Terminate();
   bool Terminated() const { return terminated_; }
+  // Ends every modal box and dialog open now (as Escape would), from the
+  // innermost out; they return once control is back in their loops.
+  void CloseModalWindows();
   // Handles every waiting platform message and Qt event, then returns.
   void ProcessMessages();
 
@@ -113,6 +124,7 @@ class TApplication : public TComponent {
   std::string title_ = "Tesmar";
   int exceptionCount_ = 0;
   std::string lastExceptionText_;
+  std::unique_ptr<QTemporaryDir> runtimeFolder_;  // made for Qt when none is named
   std::unique_ptr<QApplication> qtApp_;
   std::shared_ptr<detail::Waker> waker_;  // shared with the wake hook and the receiver
   std::unique_ptr<QObject> drainContext_;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "framework/Layout.h"
+#include "framework/LayoutText.h"
 #include "framework/Properties.h"
 #include "platform/resources.h"
 
@@ -333,6 +334,8 @@ PropValue Reader::ReadValue(const PropInfo& prop) {
       if (tok_.kind != Tok::String) lex_.Fail(line, prop.name + " takes a quoted string");
       std::string v = tok_.text;
       Advance();
+      // The text shown is the user's language; the stored one stays the key.
+      if (IsTranslatedLayoutProperty(prop.name)) return TranslateLayoutText(v);
       return v;
     }
     case PropKind::Char: {

@@ -1,6 +1,8 @@
-// The COM name syntax, the same on every system.
+// The COM names' syntax and how messages name a port, the same on every
+// system.
 #include <cctype>
 #include <charconv>
+#include <string>
 
 #include "platform/com_names.h"
 
@@ -28,6 +30,11 @@ std::optional<int> ParseComName(std::string_view name) {
   if (error != std::errc{} || end != name.data() + name.size()) return std::nullopt;
   if (number < 1 || number > kMaxComNumber) return std::nullopt;
   return number;
+}
+
+std::string DescribeComPort(int number) {
+  const std::string device = DescribeComDevice(number);
+  return "COM" + std::to_string(number) + (device.empty() ? "" : " (" + device + ")");
 }
 
 }  // namespace platform

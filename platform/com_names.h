@@ -34,6 +34,11 @@ constexpr int kMaxComNumber = 256;
 // to 256 without leading zeros), or nothing for any other name.
 std::optional<int> ParseComName(std::string_view name);
 
+// The program's folder of per-user configuration: $XDG_CONFIG_HOME/tesmar,
+// or ~/.config/tesmar when XDG_CONFIG_HOME is unset or not an absolute
+// path (it need not exist).
+std::filesystem::path ConfigFolder();
+
 // The folder holding the comN links (it need not exist).
 std::filesystem::path DosDevicesFolder();
 
@@ -54,9 +59,44 @@ std::optional<std::filesystem::path> ResolveComDevice(int number);
 std::string DescribeComDevice(int number,
                               const std::filesystem::path& byIdFolder = "/dev/serial/by-id");
 
+// The system's own name for the device behind COMn, to tell it apart from
+// another device that later takes the same path: "by-id:" and the name of
+// the link in `byIdFolder` that leads to it, else "usb:" and the USB
+// vendor, product and serial number of the device it hangs off (found
+// from `sysClassTty`/<node>/device upwards), else empty: the system names
+// no serial port on a board nor a pseudo-terminal.
+std::string ComDeviceIdentity(int number, const std::filesystem::path& byIdFolder = "/dev/serial/by-id",
+                              const std::filesystem::path& sysClassTty = "/sys/class/tty");
+
+// "COM3 (" + DescribeComDevice(3) + ")", or "COM3" when it resolves to
+// nothing: how messages name a port.
+std::string DescribeComPort(int number);
+
 // A line to show the user beside the system text of a failed open, or an
-// empty view. For ERROR_ACCESS_DENIED it explains the two causes on Linux:
-// another program holds the port, or the user is not in the dialout group.
+// empty view: for ERROR_ACCESS_DENIED (this user may not open the device)
+// how to get the rights on Linux, the dialout group; for
+// ERROR_SHARING_VIOLATION that another program holds the port.
 std::string_view OpenFailureHint(DWORD error);
+
+// How COMn was looked for, for a message about a port that does not exist:
+// "the link <folder>/comN to <target>", or "<device>, the n-th device of
+// the automatic numbering", or, when nothing names it, that there is no
+// link and how many devices the automatic numbering has.
+std::string DescribeComLookup(int number);
+
+// The COM number whose name leads to the same device as `device` (a path
+// or a link to it, such as a /dev/serial/by-id name): a comN link first,
+// then the automatic numbering; nothing when no number leads there.
+std::optional<int> ComNumberOf(const std::filesystem::path& device);
+
+struct ComPortEntry {
+  int number = 0;
+  std::string description;  // as DescribeComDevice
+  bool linked = false;      // named by a link in the dosdevices folder
+  bool present = true;      // false: a dangling link, or a ttyS node without a UART
+};
+
+// Every COM number that resolves to something, in number order.
+std::vector<ComPortEntry> ListComPorts(const std::filesystem::path& byIdFolder = "/dev/serial/by-id");
 
 }  // namespace platform

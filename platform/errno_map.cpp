@@ -34,9 +34,9 @@ DWORD Win32ErrorFromErrno(int errnoValue) {
     case ENOTTY:
     case EIO: return ERROR_FILE_NOT_FOUND;
     case EACCES:
-    case EPERM:
+    case EPERM: return ERROR_ACCESS_DENIED;
     case EBUSY:
-    case EWOULDBLOCK: return ERROR_ACCESS_DENIED;
+    case EWOULDBLOCK: return ERROR_SHARING_VIOLATION;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case EINVAL: return ERROR_INVALID_PARAMETER;
     case ENOTDIR:

@@ -53,13 +53,16 @@ std::string_view SystemErrorText(DWORD code);
 // The single mapping of errno values to system error numbers used by the
 // serial back ends and the COM name resolution:
 //   ENOENT, ENXIO, ENODEV, ENOTTY, EIO  -> ERROR_FILE_NOT_FOUND (2)
-//   EACCES, EPERM, EBUSY, EWOULDBLOCK   -> ERROR_ACCESS_DENIED (5)
+//   EACCES, EPERM                       -> ERROR_ACCESS_DENIED (5)
+//   EBUSY, EWOULDBLOCK                  -> ERROR_SHARING_VIOLATION (32)
 //   ENOMEM                              -> ERROR_NOT_ENOUGH_MEMORY (8)
 //   EINVAL                              -> ERROR_INVALID_PARAMETER (87)
 //   ENOTDIR, ENAMETOOLONG, ELOOP        -> ERROR_PATH_NOT_FOUND (3)
 //   EBADF                               -> ERROR_INVALID_HANDLE (6)
 //   anything else                       -> ERROR_GEN_FAILURE (31)
-// EWOULDBLOCK stands for a lock another process holds (flock's answer).
+// EWOULDBLOCK stands for a lock another process holds (flock's answer),
+// EBUSY for a terminal another process opened exclusively (TIOCEXCL): a
+// port in use is told apart from one this user has no rights on.
 DWORD Win32ErrorFromErrno(int errnoValue);
 
 // What a failed file write's errno says about the disk: full (ENOSPC,

@@ -6,9 +6,10 @@
 // programs only) wins;
 // otherwise n is resolved to a tty by com_names.h and opened:
 //   - exclusively: a second open, in this process or another, fails with
-//     ERROR_ACCESS_DENIED (5); a missing device or a node without hardware
-//     fails with ERROR_FILE_NOT_FOUND (2); see Win32ErrorFromErrno for the
-//     rest;
+//     ERROR_SHARING_VIOLATION (32); a device this user has no rights on
+//     with ERROR_ACCESS_DENIED (5); a missing device or a node without
+//     hardware with ERROR_FILE_NOT_FOUND (2); see Win32ErrorFromErrno for
+//     the rest;
 //   - in raw mode, 9600 baud, 8 data bits, no parity, one stop bit, DTR and
 //     RTS raised, until SetCommState says otherwise.
 // With FILE_FLAG_OVERLAPPED, ReadFile, WriteFile and WaitCommEvent given an

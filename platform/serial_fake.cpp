@@ -171,7 +171,7 @@ std::unique_ptr<SerialBackend> OpenFakeSerial(int comNumber, DWORD& error) {
   }
   std::lock_guard lock(device->mutex_);
   error = device->vanished_ ? ERROR_FILE_NOT_FOUND
-          : device->open_   ? ERROR_ACCESS_DENIED
+          : device->open_   ? ERROR_SHARING_VIOLATION
                             : device->openError_;
   if (error != 0) return nullptr;
   device->open_ = true;

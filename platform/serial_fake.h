@@ -57,7 +57,7 @@ class FakeSerialDevice {
 
   // --- Opening ---------------------------------------------------------
   // Error for the next opens (0: they succeed). A second open while the
-  // device is open always fails with ERROR_ACCESS_DENIED.
+  // device is open always fails with ERROR_SHARING_VIOLATION.
   void SetOpenError(DWORD error);
   bool IsOpen() const;
 

@@ -181,7 +181,7 @@ DWORD PosixSerialBackend::Acquire(const std::filesystem::path& path) {
   if (!isatty(fd_)) return ERROR_FILE_NOT_FOUND;
   struct stat info {};
   if (fstat(fd_, &info) != 0) return Win32ErrorFromErrno(errno);
-  if (!Claims::Claim(Claims::KeyOf(info))) return ERROR_ACCESS_DENIED;
+  if (!Claims::Claim(Claims::KeyOf(info))) return ERROR_SHARING_VIOLATION;
   claim_ = Claims::KeyOf(info);
   if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return Win32ErrorFromErrno(errno);
   // TIOCEXCL refuses later opens by other non-root processes; where the

@@ -19,10 +19,45 @@ std::string Quoted(const std::string& field) {
   return out;
 }
 
+// A JSON string: quotes, backslashes and control characters escaped; bytes
+// that are not UTF-8 (a garbled line) become U+FFFD.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+      bool whole = length > 0 && c < 0xF5 && i + length <= text.size();
+      for (std::size_t k = 1; whole && k < length; ++k)
+        whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+      if (!whole) {
+        out += "\\uFFFD";
+        ++i;
+        continue;
+      }
+      out.append(text, i, length);
+      i += length;
+      continue;
+    }
+    ++i;
+  }
+  return out + "\"";
+}
+
 const char* StatusText(ReadingKind kind) {
   switch (kind) {
     case ReadingKind::Value: return "ok";
     case ReadingKind::Overload: return "overload";
+    case ReadingKind::NoLink: return "no_link";
     default: return "unreadable";
   }
 }
@@ -84,6 +119,23 @@ std::string FormatRow(const Row& row) {
   line += ',';
   line += std::to_string(row.segment);
   line += '\n';
+  return line;
+}
+
+std::string FormatJsonRow(const Row& row) {
+  char elapsed[32];
+  std::snprintf(elapsed, sizeof elapsed, "%.3f", row.elapsed);
+  const bool valued = row.reading.kind == ReadingKind::Value;
+  std::string line = "{\"time\":" + JsonString(IsoLocalTime(row.time));
+  line += ",\"elapsed_s\":" + std::string(elapsed);
+  line += ",\"value\":" + (valued ? ShortestDecimal(row.reading.value) : std::string("null"));
+  line += ",\"unit\":" + JsonString(row.reading.unit);
+  line += ",\"function\":" + JsonString(std::string(1, row.setting.function));
+  line += ",\"range\":" + JsonString(std::string(1, row.setting.range));
+  line += ",\"resolution\":" + JsonString(std::string(1, row.setting.resolution));
+  line += ",\"raw\":" + JsonString(row.raw);
+  line += ",\"status\":" + JsonString(StatusText(row.reading.kind));
+  line += ",\"segment\":" + std::to_string(row.segment) + "}\n";
   return line;
 }
 

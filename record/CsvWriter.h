@@ -14,6 +14,16 @@
 // Standard output ("-") is written the same way but without fdatasync and
 // the removal check.
 //
+// A pipe, a FIFO or a terminal is written only when it takes bytes (poll),
+// a line at most PIPE_BUF bytes at a time, so that the thread never sits in
+// a write that cannot end. While the writer runs it waits for a slow reader
+// as long as it takes; once it is told to finish, a descriptor that takes
+// nothing for kGiveUpAfter is given up (a reader that stopped reading): the
+// lines left are dropped and the failure says how many.
+//
+// Failures are told in the panel's language (Russian) or, for the command
+// line, in English.
+//
 // Thread safety: Append, Failure, Written and Close may be called from any
 // one owner thread while the writer thread runs; `mutex_` guards the queue,
 // the failure text and the counters (producer: the owner's Append;
@@ -21,6 +31,7 @@
 // thread from the constructor until it ends.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -32,11 +43,16 @@
 
 namespace record {
 
+enum class Language { russian, english };
+
 class CsvWriter {
  public:
+  static constexpr std::chrono::milliseconds kGiveUpAfter{1000};
+
   // Creates or empties `path` ("-": standard output) and starts the writer
   // thread. Null and `error` set when the file cannot be opened.
-  static std::unique_ptr<CsvWriter> Open(const std::string& path, std::string& error);
+  static std::unique_ptr<CsvWriter> Open(const std::string& path, std::string& error,
+                                         Language language = Language::russian);
   // Writes what is queued, then stops (as Close).
   ~CsvWriter();
   CsvWriter(const CsvWriter&) = delete;
@@ -61,15 +77,19 @@ class CsvWriter {
   const std::string& Path() const { return path_; }
 
  private:
-  CsvWriter(std::string path, int fd, bool durable);
+  CsvWriter(std::string path, int fd, bool durable, Language language);
   void Run();
   // Writes one line; on failure returns the user's sentence.
   std::optional<std::string> WriteLine(const std::string& line);
+  // Waits until the descriptor takes bytes; false when it is given up.
+  bool WaitWritable();
   std::optional<std::string> CheckStillThere();
+  std::string Sentence(int what, int error) const;
 
   const std::string path_;
   int fd_ = -1;
   const bool durable_;  // a regular file: fdatasync and the removal check
+  const Language language_;
   std::uint64_t device_ = 0;
   std::uint64_t inode_ = 0;
   std::uint64_t offset_ = 0;  // end of the last whole line

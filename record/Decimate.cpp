@@ -1,6 +1,7 @@
 #include "record/Decimate.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace record {
 
@@ -19,10 +20,14 @@ std::vector<Point>& Decimate(const std::vector<Point>& points, double from, doub
     return std::min(columns - 1, static_cast<std::size_t>((p.t - from) * scale));
   };
   for (auto it = first; it != last;) {
+    if (std::isnan(it->v)) {
+      out.push_back(*it++);
+      continue;
+    }
     const std::size_t c = column(*it);
     auto lo = it;
     auto hi = it;
-    for (++it; it != last && column(*it) == c; ++it) {
+    for (++it; it != last && !std::isnan(it->v) && column(*it) == c; ++it) {
       if (it->v < lo->v) lo = it;
       if (it->v > hi->v) hi = it;
     }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 
 namespace record {
@@ -157,6 +158,9 @@ Reading ParseReading(std::string_view text, const Setting& setting) {
   if (error != std::errc() || end != decimal.data() + decimal.size()) return reading;
   reading.kind = ReadingKind::Value;
   reading.value = value;
+  const auto point = field.find('.');
+  const auto decimals = point == std::string_view::npos ? 0 : static_cast<int>(field.size() - point - 1);
+  reading.step = std::pow(10.0, range->exponent - decimals);
   return reading;
 }
 

@@ -26,7 +26,9 @@
 
 namespace record {
 
-enum class ReadingKind { Value, Overload, Unreadable };
+// NoLink is no reading at all: the instrument could not be reached (an
+// outage). ParseReading never gives it.
+enum class ReadingKind { Value, Overload, Unreadable, NoLink };
 
 struct Reading {
   ReadingKind kind = ReadingKind::Unreadable;
@@ -34,6 +36,9 @@ struct Reading {
   // "V", "A", "Ω", "Hz" or "s" (UTF-8); empty when the settings name no
   // range.
   std::string unit;
+  // The display's resolution in the SI unit: the value of its last digit
+  // ("+1.23456" on the 2 V range: 1e-5). Meaningful for Value only.
+  double step = 0.0;
 };
 
 // The instrument settings a reading was taken at, as the argument

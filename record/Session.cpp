@@ -1,6 +1,7 @@
 #include "record/Session.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace record {
 
@@ -23,6 +24,7 @@ const Trend* Session::CurrentTrend() const {
 Reading Session::Add(const std::string& text, const Setting& setting, WallClock::time_point wall,
                      SteadyClock::time_point steady) {
   Poll();
+  inOutage_ = false;
   const Reading reading = ParseReading(text, setting);
   const double seconds = std::chrono::duration<double>(wall.time_since_epoch()).count();
   ++readings_;
@@ -34,31 +36,51 @@ Reading Session::Add(const std::string& text, const Setting& setting, WallClock:
     const double t = trend.points.empty() ? seconds : std::max(seconds, trend.points.back().t);
     trend.points.push_back({t, reading.value});
   }
-  if (!lastSetting_ || !(*lastSetting_ == setting)) ++segment_;
-  lastSetting_ = setting;
-  if (writer_) {
-    if (startPending_) {
-      recordingStart_ = steady;
-      startPending_ = false;
-    }
-    Row row;
-    row.time = wall;
-    row.elapsed = std::chrono::duration<double>(steady - recordingStart_).count();
-    row.reading = reading;
-    row.setting = setting;
-    row.raw = text;
-    row.segment = segment_;
-    if (writer_->Append(FormatRow(row))) ++rowsQueued_;
-  }
+  Write(reading, setting, text, wall, steady);
   return reading;
 }
 
-bool Session::StartRecording(const std::string& path, std::string& error) {
+void Session::AddOutage(const Setting& setting, WallClock::time_point wall, SteadyClock::time_point steady) {
+  Poll();
+  if (inOutage_) return;
+  inOutage_ = true;
+  if (hasCurrent_) {
+    std::vector<Point>& points = trends_[currentTrend_].points;
+    const double seconds = std::chrono::duration<double>(wall.time_since_epoch()).count();
+    if (!points.empty() && !std::isnan(points.back().v))
+      points.push_back({std::max(seconds, points.back().t), std::nan("")});
+  }
+  Reading outage;
+  outage.kind = ReadingKind::NoLink;
+  Write(outage, setting, "", wall, steady);
+}
+
+void Session::Write(const Reading& reading, const Setting& setting, const std::string& raw,
+                    WallClock::time_point wall, SteadyClock::time_point steady) {
+  if (!lastSetting_ || !(*lastSetting_ == setting)) ++segment_;
+  lastSetting_ = setting;
+  if (!writer_) return;
+  if (startPending_) {
+    recordingStart_ = steady;
+    startPending_ = false;
+  }
+  Row row;
+  row.time = wall;
+  row.elapsed = std::chrono::duration<double>(steady - recordingStart_).count();
+  row.reading = reading;
+  row.setting = setting;
+  row.raw = raw;
+  row.segment = segment_;
+  if (writer_->Append(format_ == RowFormat::jsonl ? FormatJsonRow(row) : FormatRow(row))) ++rowsQueued_;
+}
+
+bool Session::StartRecording(const std::string& path, std::string& error, RecordingStyle style) {
   StopRecording();
   failure_.reset();
-  auto writer = CsvWriter::Open(path, error);
+  auto writer = CsvWriter::Open(path, error, style.language);
   if (!writer) return false;
-  writer->Append(CsvHeader());
+  format_ = style.format;
+  if (format_ == RowFormat::csv) writer->Append(CsvHeader());
   writer_ = std::move(writer);
   recordingPath_ = path;
   rowsQueued_ = 0;

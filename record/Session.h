@@ -34,7 +34,8 @@
 namespace record {
 
 // The readings of one function and unit, times in seconds since the Unix
-// epoch; overloads and unreadable readings are not points.
+// epoch; overloads and unreadable readings are not points. A point whose
+// value is NaN marks an outage: the line breaks there (Decimate.h).
 struct Trend {
   char function = 'U';
   std::string unit;
@@ -59,10 +60,26 @@ class Session {
     return Add(text, setting, WallClock::now(), SteadyClock::now());
   }
 
-  // Starts writing to `path` ("-": standard output) with the header line;
-  // false and `error` set when the file cannot be opened. A recording
-  // already running is stopped first.
-  bool StartRecording(const std::string& path, std::string& error);
+  // The instrument could not be reached while the panel held `setting` (the
+  // link fell silent or the device vanished). Not a reading: it is neither
+  // counted nor in the statistics; the trend of the last reading breaks
+  // here and, while recording, a row with status no_link (no value, no
+  // raw text) goes to the file. Outages without a reading between them
+  // are one.
+  void AddOutage(const Setting& setting, WallClock::time_point wall, SteadyClock::time_point steady);
+  void AddOutage(const Setting& setting) { AddOutage(setting, WallClock::now(), SteadyClock::now()); }
+
+  struct RecordingStyle {
+    RowFormat format = RowFormat::csv;
+    Language language = Language::russian;  // of the failure messages
+  };
+  // Starts writing to `path` ("-": standard output), a CSV file with its
+  // header line or JSON Lines; false and `error` set when the file cannot
+  // be opened. A recording already running is stopped first.
+  bool StartRecording(const std::string& path, std::string& error, RecordingStyle style);
+  bool StartRecording(const std::string& path, std::string& error) {
+    return StartRecording(path, error, RecordingStyle{});
+  }
   // Stops taking rows; the writer thread writes what is queued and closes
   // the file without the caller waiting for the disk (Poll collects it).
   void StopRecording();
@@ -95,6 +112,10 @@ class Session {
   Trend& TrendOf(char function, const std::string& unit);
 
  private:
+  // Counts the setting's segment and, while recording, queues the row.
+  void Write(const Reading& reading, const Setting& setting, const std::string& raw,
+             WallClock::time_point wall, SteadyClock::time_point steady);
+
   Statistics statistics_;
   std::deque<Trend> trends_;
   std::size_t currentTrend_ = 0;
@@ -102,9 +123,11 @@ class Session {
   std::uint64_t readings_ = 0;
   std::optional<Setting> lastSetting_;
   std::uint64_t segment_ = 0;
+  bool inOutage_ = false;  // an outage was added and no reading since
   std::unique_ptr<CsvWriter> writer_;
   std::vector<std::unique_ptr<CsvWriter>> closing_;  // stopped, still writing
   std::string recordingPath_;
+  RowFormat format_ = RowFormat::csv;
   SteadyClock::time_point recordingStart_;
   bool startPending_ = false;  // elapsed time counts from the first row
   std::uint64_t rowsQueued_ = 0;

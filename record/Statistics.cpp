@@ -16,6 +16,7 @@ const Summary* Statistics::Find(char function, const std::string& unit) const {
 }
 
 void Statistics::Add(const Reading& reading, char function, double seconds) {
+  if (reading.kind == ReadingKind::NoLink) return;
   auto it = std::find_if(summaries_.begin(), summaries_.end(), [&](const Summary& s) {
     return s.function == function && s.unit == reading.unit;
   });
@@ -45,6 +46,7 @@ void Statistics::Add(const Reading& reading, char function, double seconds) {
     s.maximum = std::max(s.maximum, x);
   }
   ++s.count;
+  if (reading.step > 0 && (s.step == 0 || reading.step < s.step)) s.step = reading.step;
   const double delta = x - s.mean;
   s.mean += delta / static_cast<double>(s.count);
   s.sumSquares += delta * (x - s.mean);

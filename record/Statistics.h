@@ -30,6 +30,9 @@ struct Summary {
   double firstTime = 0.0;
   double lastTime = 0.0;
   double sumSquares = 0.0;  // of the deviations from the mean (Welford's M2)
+  // The finest display resolution among the values (Reading::step); 0
+  // before the first value.
+  double step = 0.0;
 
   // The sample standard deviation (n - 1); 0 below two values.
   double StandardDeviation() const;
@@ -38,7 +41,8 @@ struct Summary {
 
 class Statistics {
  public:
-  // Counts one reading taken at `seconds` with the setting's function.
+  // Counts one reading taken at `seconds` with the setting's function (an
+  // outage, NoLink, is no reading and is not counted).
   void Add(const Reading& reading, char function, double seconds);
   void Clear() { summaries_.clear(); }
   // One summary per function and unit, in the order they first appeared.

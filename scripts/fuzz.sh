@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 scripts/bootstrap.sh clang
 
-targets=(parmrk_fuzz str0_fuzz strgen_fuzz layout_fuzz)
+targets=(parmrk_fuzz str0_fuzz strgen_fuzz layout_fuzz scpi_fuzz)
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTESMAR_FUZZ=ON -DTESMAR_BUILD_TESTS=OFF \

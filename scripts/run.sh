@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds Tesmar and starts the front panel. When no instrument is configured
-# as COM1 (see README), the K4-18/3 simulator is started on a pseudo-terminal
-# and linked as COM1 in a private folder, and the panel talks to it.
+# Builds the program and the simulator (no tests: see scripts/test.sh) and
+# starts the front panel. When no instrument is configured as COM1 (see
+# README), the K4-18/3 simulator is started on a pseudo-terminal and linked
+# as COM1 in a private folder, and the panel talks to it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
-cmake -S . -B build -G Ninja >/dev/null
+cmake -S . -B build -G Ninja -DTESMAR_BUILD_TESTS=OFF >/dev/null
 cmake --build build --target tesmar k4sim
 
 config_home=${XDG_CONFIG_HOME:-$HOME/.config}

@@ -9,12 +9,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 sanitize=${TESMAR_SANITIZE:-}
 clang=${TESMAR_CLANG:-}
-scripts/bootstrap.sh ${clang:+clang}
+scripts/bootstrap.sh test ${clang:+clang}
 
 build=build${sanitize:+-$sanitize}${clang:+-clang}
 compiler=()
 [ -n "$clang" ] && compiler=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTESMAR_THREAD_SAFETY=ON)
-cmake -S . -B "$build" -G Ninja -DTESMAR_SANITIZE="$sanitize" "${compiler[@]}" \
+cmake -S . -B "$build" -G Ninja -DTESMAR_SANITIZE="$sanitize" "${compiler[@]}" -DTESMAR_BUILD_TESTS=ON \
   -DTESMAR_BUILD_BENCH=$([ -z "$sanitize" ] && echo ON || echo OFF) >/dev/null
 cmake --build "$build"
 

@@ -38,7 +38,10 @@ bool PortIsAvailable(int N) {
     probe.DeviceClose();
     return true;
   }
-  return platform::GetLastError() == platform::ERROR_ACCESS_DENIED;
+  // A port held by another program exists; so does one this user may not
+  // open (the dialog's hint names its device, the open says why).
+  const platform::DWORD error = platform::GetLastError();
+  return error == platform::ERROR_SHARING_VIOLATION || error == platform::ERROR_ACCESS_DENIED;
 }
 
 const framework::TClassInfo& TComSelectForm::StaticClassInfo() {

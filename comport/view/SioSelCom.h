@@ -19,8 +19,9 @@ namespace comport {
 inline constexpr int kMaxSelectablePort = 50;
 
 // Whether COMn can be offered: True when it opens now (it is closed again
-// at once) and when it exists but another program holds it (the open is
-// refused with ERROR_ACCESS_DENIED); False for 0 and for any other failure.
+// at once) and when it exists but another program holds it or this user may
+// not open it (the open is refused with ERROR_SHARING_VIOLATION or
+// ERROR_ACCESS_DENIED); False for 0 and for any other failure.
 // Raises nothing.
 bool PortIsAvailable(int N);
 

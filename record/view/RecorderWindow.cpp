@@ -2,7 +2,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -14,12 +17,22 @@
 #include <QWidget>
 #include <cmath>
 
+#include "record/Numbers.h"
 #include "record/view/TrendChart.h"
 
 namespace record {
 namespace {
 
-QString Number(double value) { return QString::number(value, 'g', 7); }
+// The window's texts are written in Russian and shown in the language the
+// program installed (QCoreApplication's translators).
+// Texts are marked QT_TRANSLATE_NOOP("recorder", ...) where they stand.
+QString Tr(const char* text) { return QCoreApplication::translate("recorder", text); }
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+// A value as the display of its resolution shows it; the mean one digit
+// finer, since it is finer than any one reading.
+QString Value(double value, double step) { return Text(FormatToStep(value, step)); }
 
 QString Duration(double seconds) {
   const auto whole = static_cast<long long>(std::floor(seconds));
@@ -29,37 +42,69 @@ QString Duration(double seconds) {
       .arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
 
-const QStringList kColumns{"Функция", "Ед.", "N",   "Минимум", "Максимум", "Среднее",
-                           "СКО",     "Последнее", "Время", "Перегрузки", "Нечитаемые"};
+QStringList Columns() {
+  QStringList columns;
+  for (const char* column :
+       {QT_TRANSLATE_NOOP("recorder", "Функция"), QT_TRANSLATE_NOOP("recorder", "Ед."),
+        QT_TRANSLATE_NOOP("recorder", "N"), QT_TRANSLATE_NOOP("recorder", "Минимум"),
+        QT_TRANSLATE_NOOP("recorder", "Максимум"), QT_TRANSLATE_NOOP("recorder", "Среднее"),
+        QT_TRANSLATE_NOOP("recorder", "СКО"), QT_TRANSLATE_NOOP("recorder", "Последнее"),
+        QT_TRANSLATE_NOOP("recorder", "Время"), QT_TRANSLATE_NOOP("recorder", "Перегрузки"),
+        QT_TRANSLATE_NOOP("recorder", "Нечитаемые")})
+    columns << Tr(column);
+  return columns;
+}
+
+// The file `name` in `folder` (the current folder when empty).
+QString InFolder(const std::string& folder, const char* name) {
+  return folder.empty() ? QString::fromLatin1(name) : QDir(Text(folder)).filePath(QString::fromLatin1(name));
+}
+
+// The writer's messages (record/CsvWriter.cpp) are sentences in Russian
+// around a file name and the system's text; their phrases are translated
+// where they stand.
+QString Message(const std::string& message) {
+  QString text = Text(message);
+  for (const char* phrase : {QT_TRANSLATE_NOOP("recorder", "Запись остановлена: не удалось записать в файл"),
+                             QT_TRANSLATE_NOOP("recorder", "Запись остановлена: файл не сохранён на диске"),
+                             QT_TRANSLATE_NOOP("recorder", "Не удалось открыть файл записи"),
+                             QT_TRANSLATE_NOOP("recorder", "Запись остановлена: файл"),
+                             QT_TRANSLATE_NOOP("recorder", "удалён или заменён (или удалена его папка)")})
+    text.replace(QString::fromUtf8(phrase), Tr(phrase));
+  return text;
+}
+
+std::string FolderOf(const QString& path) { return QFileInfo(path).absolutePath().toStdString(); }
 
 }  // namespace
 
 class RecorderWindow::Impl {
  public:
   explicit Impl(Session& session) : session_(session) {
-    window_.setWindowTitle(QStringLiteral("Запись"));
+    window_.setWindowTitle(Tr(QT_TRANSLATE_NOOP("recorder", "Запись")));
     window_.resize(800, 540);
     auto* buttons = new QHBoxLayout();
-    start_ = new QPushButton(QStringLiteral("Начать запись…"));
-    stop_ = new QPushButton(QStringLiteral("Остановить"));
-    pause_ = new QCheckBox(QStringLiteral("Пауза"));
-    autoscale_ = new QCheckBox(QStringLiteral("Автомасштаб"));
+    start_ = new QPushButton(Tr(QT_TRANSLATE_NOOP("recorder", "Начать запись…")));
+    stop_ = new QPushButton(Tr(QT_TRANSLATE_NOOP("recorder", "Остановить")));
+    pause_ = new QCheckBox(Tr(QT_TRANSLATE_NOOP("recorder", "Пауза")));
+    autoscale_ = new QCheckBox(Tr(QT_TRANSLATE_NOOP("recorder", "Автомасштаб")));
     autoscale_->setChecked(true);
-    auto* png = new QPushButton(QStringLiteral("Сохранить PNG…"));
-    auto* clear = new QPushButton(QStringLiteral("Сбросить статистику"));
+    auto* png = new QPushButton(Tr(QT_TRANSLATE_NOOP("recorder", "Сохранить PNG…")));
+    auto* clear = new QPushButton(Tr(QT_TRANSLATE_NOOP("recorder", "Сбросить статистику")));
     trendChoice_ = new QComboBox();
     trendChoice_->setMinimumContentsLength(8);
-    for (QWidget* w : {static_cast<QWidget*>(start_), static_cast<QWidget*>(stop_),
-                       static_cast<QWidget*>(pause_), static_cast<QWidget*>(autoscale_),
-                       static_cast<QWidget*>(png), static_cast<QWidget*>(clear),
-                       static_cast<QWidget*>(trendChoice_)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(start_), static_cast<QWidget*>(stop_), static_cast<QWidget*>(pause_),
+          static_cast<QWidget*>(autoscale_), static_cast<QWidget*>(png), static_cast<QWidget*>(clear),
+          static_cast<QWidget*>(trendChoice_)})
       buttons->addWidget(w);
     buttons->addStretch();
     state_ = new QLabel();
     chart_ = new TrendChart();
     chart_->setMinimumHeight(280);
-    table_ = new QTableWidget(0, static_cast<int>(kColumns.size()));
-    table_->setHorizontalHeaderLabels(kColumns);
+    const QStringList columns = Columns();
+    table_ = new QTableWidget(0, static_cast<int>(columns.size()));
+    table_->setHorizontalHeaderLabels(columns);
     table_->verticalHeader()->hide();
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -73,8 +118,7 @@ class RecorderWindow::Impl {
     QObject::connect(start_, &QPushButton::clicked, [this] { AskAndStart(); });
     QObject::connect(stop_, &QPushButton::clicked, [this] { Stop(); });
     QObject::connect(pause_, &QCheckBox::toggled, [this](bool on) { chart_->SetPaused(on); });
-    QObject::connect(autoscale_, &QCheckBox::toggled,
-                     [this](bool on) { chart_->SetAutoscale(on); });
+    QObject::connect(autoscale_, &QCheckBox::toggled, [this](bool on) { chart_->SetAutoscale(on); });
     chart_->OnAutoscaleChanged = [this](bool on) {
       const QSignalBlocker quiet(autoscale_);
       autoscale_->setChecked(on);
@@ -133,14 +177,17 @@ class RecorderWindow::Impl {
 
   void AskAndStart() {
     const QString path = QFileDialog::getSaveFileName(
-        &window_, QStringLiteral("Запись в файл"), QStringLiteral("tesmar.csv"),
-        QStringLiteral("CSV (*.csv);;Все файлы (*)"));
+        &window_, Tr(QT_TRANSLATE_NOOP("recorder", "Запись в файл")), InFolder(recordFolder_, "tesmar.csv"),
+        QStringLiteral("CSV (*.csv);;") + Tr(QT_TRANSLATE_NOOP("recorder", "Все файлы (*)")));
     if (!path.isEmpty()) Start(path.toStdString());
   }
 
   bool Start(const std::string& path) {
     std::string error;
-    if (!session_.StartRecording(path, error)) Report(QString::fromStdString(error));
+    if (session_.StartRecording(path, error) && path != "-")
+      recordFolder_ = FolderOf(Text(path));
+    else if (!session_.Recording())
+      Report(Message(error));
     ShowState();
     return session_.Recording();
   }
@@ -156,23 +203,25 @@ class RecorderWindow::Impl {
   }
 
   void AskAndSavePng() {
-    const QString path = QFileDialog::getSaveFileName(&window_, QStringLiteral("Сохранить график"),
-                                                      QStringLiteral("tesmar.png"),
-                                                      QStringLiteral("PNG (*.png)"));
-    if (!path.isEmpty() && !chart_->SavePng(path))
-      Report(QStringLiteral("Не удалось сохранить \"%1\"").arg(path));
+    const QString path =
+        QFileDialog::getSaveFileName(&window_, Tr(QT_TRANSLATE_NOOP("recorder", "Сохранить график")),
+                                     InFolder(chartFolder_, "tesmar.png"), QStringLiteral("PNG (*.png)"));
+    if (path.isEmpty()) return;
+    chartFolder_ = FolderOf(path);
+    if (!chart_->SavePng(path))
+      Report(Tr(QT_TRANSLATE_NOOP("recorder", "Не удалось сохранить \"%1\"")).arg(path));
   }
 
   void CheckRecording() {
     session_.Poll();
-    if (auto failure = session_.TakeFailure()) Report(QString::fromStdString(*failure));
+    if (auto failure = session_.TakeFailure()) Report(Message(*failure));
     ShowState();
   }
 
   void Report(const QString& message) {
     lastMessage_ = message;
     // Not modal: the panel's cycle goes on while the box is open.
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Запись"), message,
+    auto* box = new QMessageBox(QMessageBox::Warning, Tr(QT_TRANSLATE_NOOP("recorder", "Запись")), message,
                                 QMessageBox::Ok, &window_);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
@@ -182,13 +231,13 @@ class RecorderWindow::Impl {
   void ShowState() {
     QString text;
     if (session_.Recording())
-      text = QStringLiteral("Идёт запись в \"%1\": строк %2")
+      text = Tr(QT_TRANSLATE_NOOP("recorder", "Идёт запись в \"%1\": строк %2"))
                  .arg(QString::fromStdString(session_.RecordingPath()))
                  .arg(session_.RowsQueued());
     else if (!lastMessage_.isEmpty())
       text = lastMessage_;
     else
-      text = QStringLiteral("Запись не ведётся");
+      text = Tr(QT_TRANSLATE_NOOP("recorder", "Запись не ведётся"));
     state_->setText(text);
     start_->setEnabled(!session_.Recording());
     stop_->setEnabled(session_.Recording());
@@ -200,19 +249,18 @@ class RecorderWindow::Impl {
     int row = 0;
     for (const Summary& s : summaries) {
       const bool values = s.count > 0;
-      const QStringList cells{
-          QString::fromUtf8(FunctionName(s.function).data(),
-                            static_cast<qsizetype>(FunctionName(s.function).size())),
-          QString::fromStdString(s.unit),
-          QString::number(s.count),
-          values ? Number(s.minimum) : QString(),
-          values ? Number(s.maximum) : QString(),
-          values ? Number(s.mean) : QString(),
-          s.count > 1 ? Number(s.StandardDeviation()) : QString(),
-          values ? Number(s.last) : QString(),
-          Duration(s.Span()),
-          QString::number(s.overloads),
-          QString::number(s.unreadable)};
+      const QStringList cells{QString::fromUtf8(FunctionName(s.function).data(),
+                                                static_cast<qsizetype>(FunctionName(s.function).size())),
+                              QString::fromStdString(s.unit),
+                              QString::number(s.count),
+                              values ? Value(s.minimum, s.step) : QString(),
+                              values ? Value(s.maximum, s.step) : QString(),
+                              values ? Value(s.mean, s.step / 10) : QString(),
+                              s.count > 1 ? Text(FormatSi(s.StandardDeviation(), s.unit)) : QString(),
+                              values ? Value(s.last, s.step) : QString(),
+                              Duration(s.Span()),
+                              QString::number(s.overloads),
+                              QString::number(s.unreadable)};
       for (int c = 0; c < cells.size(); ++c) {
         if (QTableWidgetItem* item = table_->item(row, c))
           item->setText(cells[c]);
@@ -237,6 +285,8 @@ class RecorderWindow::Impl {
   QTableWidget* table_ = nullptr;
   QTimer poll_;
   QString lastMessage_;
+  std::string recordFolder_;  // where the file dialogs start
+  std::string chartFolder_;
 };
 
 RecorderWindow::RecorderWindow(Session& session) : impl_(std::make_unique<Impl>(session)) {}
@@ -272,6 +322,17 @@ void RecorderWindow::ChooseTrend(int index) { impl_->ChooseTrend(index); }
 std::string RecorderWindow::ChartTrend() const {
   const Trend* trend = impl_->chart_->CurrentTrend();
   return trend == nullptr ? std::string() : std::string(1, trend->function) + " " + trend->unit;
+}
+
+void RecorderWindow::SetRecordFolder(const std::string& folder) { impl_->recordFolder_ = folder; }
+std::string RecorderWindow::RecordFolder() const { return impl_->recordFolder_; }
+void RecorderWindow::SetChartFolder(const std::string& folder) { impl_->chartFolder_ = folder; }
+std::string RecorderWindow::ChartFolder() const { return impl_->chartFolder_; }
+
+std::string RecorderWindow::TableText(int row, int column) const {
+  impl_->FillTable();
+  const QTableWidgetItem* item = impl_->table_->item(row, column);
+  return item == nullptr ? std::string() : item->text().toStdString();
 }
 
 std::string RecorderWindow::LastMessage() const { return impl_->lastMessage_.toStdString(); }

@@ -55,6 +55,15 @@ class RecorderWindow {
   // does; the function and unit the chart shows ("" for none).
   void ChooseTrend(int index);
   std::string ChartTrend() const;
+  // The folders the file dialogs start in for recordings and for the
+  // chart's pictures ("" the current folder); a recording or a picture
+  // saved elsewhere moves them there.
+  void SetRecordFolder(const std::string& folder);
+  std::string RecordFolder() const;
+  void SetChartFolder(const std::string& folder);
+  std::string ChartFolder() const;
+  // The statistics table's cell as shown (for tests).
+  std::string TableText(int row, int column) const;
 
  private:
   class Impl;

@@ -1,20 +1,39 @@
 #include "record/view/TrendChart.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QWheelEvent>
-#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QCategoryAxis>
 #include <QtCharts/QLineSeries>
-#include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cmath>
+
+#include "record/Axis.h"
 
 namespace record {
 namespace {
 
-QDateTime AtSeconds(double seconds) {
-  return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(seconds * 1000.0)));
+QString Text(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Puts `ticks` (on the axis's scale times `scale`) on the axis as its only
+// labels. The axis counts from below the first tick, which must lie above
+// its start.
+void SetTicks(QCategoryAxis* axis, const std::vector<Tick>& ticks, double scale, double low) {
+  for (const QString& label : axis->categoriesLabels()) axis->remove(label);
+  double start = low;
+  if (!ticks.empty()) start = std::min(start, ticks.front().at * scale);
+  axis->setStartValue(start - std::max(1e-9, std::fabs(start) * 1e-12));
+  for (const Tick& tick : ticks) axis->append(Text(tick.label), tick.at * scale);
+}
+
+QCategoryAxis* NewAxis(QChart* chart) {
+  auto* axis = new QCategoryAxis(chart);
+  axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+  return axis;
 }
 
 // A window that has collapsed to one value gets some room around it, so
@@ -32,18 +51,12 @@ TrendChart::TrendChart(QWidget* parent) : QChartView(parent) {
   auto* chart = new QChart();  // the view takes it over
   chart->legend()->hide();
   chart->setMargins(QMargins(4, 4, 4, 4));
-  series_ = new QLineSeries(chart);
-  chart->addSeries(series_);
-  timeAxis_ = new QDateTimeAxis(chart);
-  timeAxis_->setFormat(QStringLiteral("HH:mm:ss"));
-  timeAxis_->setTickCount(6);
-  valueAxis_ = new QValueAxis(chart);
-  valueAxis_->setLabelFormat(QStringLiteral("%.6g"));
+  timeAxis_ = NewAxis(chart);
+  valueAxis_ = NewAxis(chart);
   chart->addAxis(timeAxis_, Qt::AlignBottom);
   chart->addAxis(valueAxis_, Qt::AlignLeft);
-  series_->attachAxis(timeAxis_);
-  series_->attachAxis(valueAxis_);
   setChart(chart);
+  RunSeries(0);
   setRenderHint(QPainter::Antialiasing, false);
   setRubberBand(QChartView::NoRubberBand);
 }
@@ -88,7 +101,7 @@ void TrendChart::FitValues() {
   double low = 0.0;
   double high = 0.0;
   for (const Point& p : decimated_) {
-    if (p.t < from_ || p.t > to_) continue;
+    if (p.t < from_ || p.t > to_ || std::isnan(p.v)) continue;
     low = any ? std::min(low, p.v) : p.v;
     high = any ? std::max(high, p.v) : p.v;
     any = true;
@@ -103,31 +116,85 @@ void TrendChart::FitValues() {
 void TrendChart::Redraw() {
   if (trend_ == nullptr || trend_->points.empty()) {
     decimated_.clear();
-    series_->clear();
+    DrawRuns();
     return;
   }
   if (autoscale_) FitTime();
   const auto columns = static_cast<std::size_t>(std::max(100.0, chart()->plotArea().width()));
   Decimate(trend_->points, from_, to_, columns, decimated_);
   if (autoscale_) FitValues();
-  QList<QPointF> points;
-  points.reserve(static_cast<qsizetype>(decimated_.size()));
-  for (const Point& p : decimated_) points.append(QPointF(p.t * 1000.0, p.v));
-  series_->replace(points);
+  DrawRuns();
   ApplyAxes();
 }
 
+QLineSeries* TrendChart::RunSeries(std::size_t index) {
+  while (series_.size() <= index) {
+    auto* series = new QLineSeries(chart());
+    chart()->addSeries(series);
+    series->attachAxis(timeAxis_);
+    series->attachAxis(valueAxis_);
+    // Every run is the same trend: one colour.
+    if (!series_.empty()) series->setPen(series_.front()->pen());
+    series_.push_back(series);
+  }
+  return series_[index];
+}
+
+void TrendChart::DrawRuns() {
+  drawnPoints_ = 0;
+  drawnLines_ = 0;
+  QList<QPointF> run;
+  const auto flush = [&] {
+    if (run.isEmpty()) return;
+    RunSeries(drawnLines_++)->replace(run);
+    run.clear();
+  };
+  for (const Point& p : decimated_) {
+    if (std::isnan(p.v)) {
+      flush();
+      continue;
+    }
+    run.append(QPointF(p.t * 1000.0, p.v));
+    ++drawnPoints_;
+  }
+  flush();
+  // Series of runs that are gone stay for later redraws, empty.
+  for (std::size_t i = drawnLines_; i < series_.size(); ++i)
+    if (series_[i]->count() != 0) series_[i]->clear();
+}
+
 void TrendChart::ApplyAxes() {
-  timeAxis_->setRange(AtSeconds(from_), AtSeconds(to_));
-  timeAxis_->setFormat(to_ - from_ > 2 * 86400.0 ? QStringLiteral("dd.MM HH:mm")
-                                                 : QStringLiteral("HH:mm:ss"));
+  timeAxis_->setRange(from_ * 1000.0, to_ * 1000.0);
   valueAxis_->setRange(low_, high_);
+  LabelAxes();
+}
+
+// About one label per 100 pixels of time ("08.12 14:05" fits) and per 30
+// pixels of values.
+void TrendChart::LabelAxes() {
+  const QRectF area = chart()->plotArea();
+  const int timeTicks = std::max(2, static_cast<int>(area.width() / 100));
+  const int valueTicks = std::max(2, static_cast<int>(area.height() / 30));
+  const int offset = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(from_ * 1000.0)).offsetFromUtc();
+  const TimeAxis time = TimeTicks(from_, to_, offset, timeTicks);
+  SetTicks(timeAxis_, time.ticks, 1000.0, from_ * 1000.0);
+  QString timeTitle = QCoreApplication::translate("recorder", "Время");
+  if (!time.date.empty()) timeTitle += QStringLiteral(", ") + Text(time.date);
+  timeAxis_->setTitleText(timeTitle);
+  const std::string unit = trend_ != nullptr ? trend_->unit : std::string();
+  const ValueAxis values = ValueTicks(low_, high_, unit, valueTicks);
+  SetTicks(valueAxis_, values.ticks, 1.0, low_);
   if (trend_ != nullptr) {
-    const std::string_view name = FunctionName(trend_->function);
-    chart()->setTitle(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) +
-                      QStringLiteral(", ") + QString::fromStdString(trend_->unit));
+    valueAxis_->setTitleText(Text(FunctionName(trend_->function)) + QStringLiteral(", ") + Text(values.unit));
+    chart()->setTitle(Text(FunctionName(trend_->function)) + QStringLiteral(", ") +
+                      QString::fromStdString(trend_->unit));
   }
 }
+
+QStringList TrendChart::TimeLabels() const { return timeAxis_->categoriesLabels(); }
+QStringList TrendChart::ValueLabels() const { return valueAxis_->categoriesLabels(); }
+QString TrendChart::TimeTitle() const { return timeAxis_->titleText(); }
+QString TrendChart::ValueTitle() const { return valueAxis_->titleText(); }
 
 bool TrendChart::SavePng(const QString& path) { return grab().save(path, "PNG"); }
 

@@ -3,13 +3,18 @@
 // Drawing never hands the chart more points than the plot is wide in
 // pixels times two: each refresh decimates the visible time window to the
 // minimum and maximum per pixel column (record/Decimate.h), so a week of
-// readings draws as fast as a minute.
+// readings draws as fast as a minute. An outage in the trend breaks the
+// line: each run between two outages is a line of its own.
 //
 // Mouse: the wheel zooms time around the pointer (with Ctrl: the values),
 // dragging with the left button pans, a double click goes back to
 // autoscale. Autoscale follows the whole trend and fits the values; any
 // zoom or pan turns it off. Pause freezes what is shown while readings
 // go on being kept; zoom and pan still work on it.
+//
+// The axes carry round ticks (record/Axis.h) and name what they show: the
+// value axis the function and its unit with the prefix of its labels
+// ("U=, mV"), the time axis the local date when all its ticks share one.
 //
 // Thread safety: the GUI thread only. The trend must outlive the chart or
 // be replaced with SetTrend first.
@@ -21,9 +26,8 @@
 #include "record/Decimate.h"
 #include "record/Session.h"
 
+class QCategoryAxis;
 class QLineSeries;
-class QValueAxis;
-class QDateTimeAxis;
 
 namespace record {
 
@@ -45,8 +49,15 @@ class TrendChart : public QChartView {
   void SetAutoscale(bool autoscale);
   // The chart as a PNG file; false when it cannot be written.
   bool SavePng(const QString& path);
-  // Points handed to the series at the last redraw.
-  std::size_t DrawnPoints() const { return decimated_.size(); }
+  // Points handed to the series at the last redraw, and the lines they
+  // make (one more than the outages between them).
+  std::size_t DrawnPoints() const { return drawnPoints_; }
+  std::size_t DrawnLines() const { return drawnLines_; }
+  // The labels of the axes' ticks and the axes' titles, as shown.
+  QStringList TimeLabels() const;
+  QStringList ValueLabels() const;
+  QString TimeTitle() const;
+  QString ValueTitle() const;
   // The visible time window, seconds since the epoch.
   double From() const { return from_; }
   double To() const { return to_; }
@@ -71,12 +82,21 @@ class TrendChart : public QChartView {
   void FitValues();
   void ApplyAxes();
   void LeaveAutoscale();
+  // Hands the decimated points to the series, one series per run between
+  // outages.
+  void DrawRuns();
+  QLineSeries* RunSeries(std::size_t index);
+  void LabelAxes();
 
   const Trend* trend_ = nullptr;
-  QLineSeries* series_ = nullptr;
-  QDateTimeAxis* timeAxis_ = nullptr;
-  QValueAxis* valueAxis_ = nullptr;
+  std::vector<QLineSeries*> series_;  // owned by the chart; the first always exists
+  // Both axes place their ticks and labels themselves (record/Axis.h); the
+  // time axis is in milliseconds since the epoch, as the series.
+  QCategoryAxis* timeAxis_ = nullptr;
+  QCategoryAxis* valueAxis_ = nullptr;
   std::vector<Point> decimated_;
+  std::size_t drawnPoints_ = 0;
+  std::size_t drawnLines_ = 0;
   double from_ = 0.0;
   double to_ = 1.0;
   double low_ = 0.0;

@@ -44,14 +44,16 @@ TEST_F(PanelCycle, ProbesUntilAnsweredThenSetsUpAndMeasures) {
   Start(options);
   EXPECT_EQ(form->La_Stat->Caption(), app::kStatusSetup);
   ASSERT_TRUE(PumpUntil([&] { return form->La_Stat->Caption() == app::kStatusNoLink; }, 1000ms));
-  ASSERT_TRUE(PumpUntil([&] { return form->La_Stat->Caption() == app::kStatusSetupDone; }, 3000ms));
+  // Set up and given the panel's settings, the strip says which.
+  ASSERT_TRUE(PumpUntil([&] { return form->FlagLinkUp != 0; }, 3000ms));
+  EXPECT_EQ(form->La_Stat->Caption(), "функция U=   диапазон 2V   запуск внутренний");
   EXPECT_TRUE(form->La_Razmer->Visible());
   EXPECT_TRUE(form->La_Forma->Visible());
   ASSERT_TRUE(ReachMeasuring());
   ASSERT_TRUE(PumpUntil([&] { return watch->Count() >= 3; }, 4000ms));
 
   const std::string received = sim->Received();
-  const std::string setup = "G0B1Y0B1M1\n";
+  const std::string setup = "G0B1Y0B1M1\nU1H2A0W0S1N0Q0L1\n";
   ASSERT_GE(received.size(), setup.size() + 4);
   EXPECT_EQ(received.substr(0, 2), "!!") << "two probes at start-up";
   const std::size_t setupAt = received.find('G');

@@ -1,13 +1,20 @@
 // The link between the panel and the instrument: pacing of the set-up,
 // an instrument that falls silent in each state of the cycle or only
-// speaks slowly, keys pressed meanwhile, the general reset and a device
-// that vanishes under the open port. The panel and the instrument must
-// end up agreeing on every setting.
+// speaks slowly, keys pressed meanwhile, the general reset, lines that
+// hold no reading, a device that vanishes under the open port and another
+// that takes its name, and the trace and log across all of it. The panel
+// and the instrument must end up agreeing on every setting.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
 
 #include "PanelTestUtil.h"
 #include "app/Unit1.h"
 #include "framework/Menus.h"
+#include "record/Reading.h"
 
 namespace {
 
@@ -34,6 +41,44 @@ void Click(TForm1& form, const char* control) {
     auto* item = dynamic_cast<framework::TMenuItem*>(found);
     framework::CallGuarded(item, [item] { item->Click(); });
   }
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Everything a trace file says was sent, in order: the bodies of its
+// "Transmit" groups joined, without the lines' wrapping.
+std::string Transmitted(const std::string& trace) {
+  const std::string header = "Transmit: \r\n";
+  std::string sent;
+  for (std::size_t at = 0; at < trace.size();) {
+    std::size_t end = trace.find("\r\n\r\n", at);
+    if (end == std::string::npos) end = trace.size();
+    if (trace.compare(at, header.size(), header) == 0) {
+      for (std::size_t i = at + header.size(); i < end; ++i)
+        if (trace[i] != '\r' && trace[i] != '\n') sent += trace[i];
+    }
+    at = end + 4;
+  }
+  return sent;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// The instrument's own settings changed as an earlier session left them.
+void LeaveInstrumentOn(k4sim::Simulator& sim, const std::string& line) {
+  const int fd = ::open(sim.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+  ::close(fd);
 }
 
 std::vector<framework::TMenuItem*> FunctionItems(const TForm1& form) {
@@ -227,6 +272,107 @@ TEST_F(PanelLink, AVanishedDeviceIsReopenedAndRestored) {
   EXPECT_TRUE(recorder.texts.empty());
 }
 
+// A meter an earlier session left on resistance: the start sends the
+// panel's settings after the set-up, so the very first reading is of the
+// function the panel shows.
+TEST_F(PanelLink, AMeterLeftOnResistanceShowsThePanelsFunctionFromTheFirstReading) {
+  sim = StartSimulator();
+  LeaveInstrumentOn(*sim, "R1\n");
+  ASSERT_TRUE(PumpUntil([&] { return sim->State().function == 'R'; }));
+  const std::size_t mark = sim->Received().size();
+  form = framework::NewObject<TForm1>();
+  watch = std::make_unique<DisplayWatch>(*form);
+  ASSERT_TRUE(Measuring());
+  EXPECT_EQ(AfterProbes(sim->Received(), mark), kSetup + "U1H2A0W0S1N0Q0L1\n");
+  EXPECT_EQ(sim->State().function, 'U');
+  const std::string first = watch->texts.front();
+  const std::vector<std::string> lines = sim->SentLines();
+  const auto line =
+      std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(first, 0) == 0; });
+  ASSERT_NE(line, lines.end()) << first;
+  EXPECT_EQ(line->find("Ohm"), std::string::npos) << "a resistance line shown as volts: " << *line;
+  EXPECT_EQ(form->La_Stat->Caption(), "функция U=   диапазон 2V" + kTail);
+  EXPECT_EQ(MarkedFunction(*form), "N_U");
+}
+
+// Lines without LF, or cut short: no text the recorder would call
+// unreadable is shown, and once no readable line has come for a step's
+// limit the strip says so instead of looking healthy, while the probe,
+// which the instrument answers, keeps the link.
+TEST_F(PanelLink, LinesWithoutAReadingAreNotShownAndTheStripSaysSo) {
+  struct Case {
+    const char* name;
+    double dropLf;
+    double cut;
+  };
+  for (const Case& c : {Case{"no line feeds", 1.0, 0.0}, Case{"cut lines", 0.0, 1.0}}) {
+    SCOPED_TRACE(c.name);
+    k4sim::Options options;
+    options.dropLfRate = c.dropLf;
+    options.cutLineRate = c.cut;
+    Start(options);
+    bool lost = false;
+    std::string shownUnreadable;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+          lost = lost || form->La_Stat->Caption() == app::kStatusNoLink;
+          const record::Setting setting{static_cast<char>(form->Rod), static_cast<char>(form->Diap),
+                                        static_cast<char>(form->Razresh)};
+          // Blank is the display before its first reading.
+          const std::string shown = form->La_Data->Caption();
+          if (form->La_Data->Visible() && shown.find_first_not_of(' ') != std::string::npos &&
+              record::ParseReading(shown, setting).kind == record::ReadingKind::Unreadable)
+            shownUnreadable = shown;
+          return form->La_Stat->Caption() == app::kStatusNoLines;
+        },
+        15000ms));
+    EXPECT_FALSE(lost);
+    EXPECT_EQ(shownUnreadable, "");
+    EXPECT_FALSE(form->La_Data->Visible());
+    PumpFor(1500ms);
+    EXPECT_EQ(form->La_Stat->Caption(), app::kStatusNoLines);
+    TearDown();
+  }
+}
+
+// --trace and --log cover the whole run: the sessions before a speed
+// change, before the device vanished and after it came back are all in
+// the files, oldest first, none written over another.
+TEST_F(PanelLink, TheTraceAndTheLogHoldEverySessionOfTheRun) {
+  const auto folder = DosDevices().parent_path();
+  app::TPortDiagnostics diagnostics;
+  diagnostics.traceFile = (folder / "run.trc").string();
+  diagnostics.logFile = (folder / "run.log").string();
+  sim = StartSimulator();
+  form = framework::NewObject<TForm1>(diagnostics);
+  watch = std::make_unique<DisplayWatch>(*form);
+  ASSERT_TRUE(Measuring());
+  Click(*form, "N48001");
+  ASSERT_TRUE(Measuring());
+  Click(*form, "Bu_R");
+  ASSERT_TRUE(PumpUntil([&] { return sim->State().function == 'R'; }));
+
+  sim.reset();
+  std::filesystem::create_symlink("/nonexistent/tesmar-pulled-adapter", DosDevices() / "com1");
+  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 8000ms));
+  sim = StartSimulator();
+  ASSERT_TRUE(Measuring(8000ms));
+  watch.reset();
+  form.reset();
+
+  const std::string sent = Transmitted(ReadFile(folder / "run.trc"));
+  EXPECT_EQ(Occurrences(sent, "G0B1Y0B1M1[0A]"), 3u) << sent;
+  // The sessions in their order: the start, the one after the speed
+  // change (where R was chosen), the one after the device came back.
+  const std::size_t chosen = sent.find("R1[0A]");
+  ASSERT_NE(chosen, std::string::npos) << sent;
+  EXPECT_EQ(Occurrences(sent.substr(0, chosen), "G0B1Y0B1M1[0A]"), 2u);
+  EXPECT_NE(sent.find("G0B1Y0B1M1[0A]R1H2A0W0S1N0Q0L1[0A]", chosen), std::string::npos);
+  // A reopen whose probe found no answer within its second adds a short
+  // session of its own.
+  EXPECT_GE(Occurrences(ReadFile(folder / "run.log"), "SIO v3.02"), 3u);
+}
+
 // --- With a scripted instrument ----------------------------------------------
 
 // Every set-up character leaves only once the previous one was answered:
@@ -262,7 +408,7 @@ TEST(PanelSilence, InEachStateOfTheCycle) {
   };
   const std::vector<Case> cases = {
       {"probing", [](TForm1&, ScriptedPeer& peer, FakeCom1&, DisplayWatch&) { peer.SetSilent(true); },
-       ""},
+       "U1H2A0W0S1N0Q0L1\n"},
       {"set-up",
        [](TForm1&, ScriptedPeer& peer, FakeCom1&, DisplayWatch&) {
          peer.SilenceWhen([](const std::string& w) {
@@ -394,6 +540,33 @@ TEST(PanelPort, APortTheUserChoseIsNotReopened) {
   EXPECT_FALSE(form->SioComPort1->Open());
   form.reset();
   std::filesystem::remove(link);
+}
+
+// After the device vanished, another one that takes its COM number (the
+// system names it otherwise) is left alone: nothing is sent to it, and the
+// panel goes on waiting for its own.
+TEST(PanelPort, AnotherDeviceUnderTheSameNameIsNotTaken) {
+  ExceptionRecorder recorder;
+  FakeCom1 device;
+  std::string present = "usb:0403:6001:A1";
+  auto form = framework::NewObject<TForm1>();
+  form->DeviceIdentity = [&](comport::Word number) { return number == 1 ? present : ""; };
+  Click(*form, "Com11");  // opened by the user: the device is the panel's
+  device->Vanish();
+  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 3000ms));
+
+  auto other = platform::FakeSerialDevice::Register(1);
+  present = "usb:1a86:7523:B2";
+  PumpFor(2500ms);
+  EXPECT_EQ(other->Written(), "");
+  EXPECT_FALSE(other->IsOpen());
+  EXPECT_FALSE(form->SioComPort1->Open());
+  EXPECT_TRUE(form->Ti_Reopen->Enabled()) << "still waiting for its own device";
+
+  present = "usb:0403:6001:A1";  // the panel's adapter under that number again
+  ASSERT_TRUE(PumpUntil([&] { return other->Written().find('!') != std::string::npos; }, 3000ms));
+  EXPECT_TRUE(form->SioComPort1->Open());
+  EXPECT_TRUE(recorder.texts.empty()) << recorder.texts.front();
 }
 
 }  // namespace

@@ -95,10 +95,13 @@ TEST(PanelProtocol, ReadingsTakeTheirCountedCharactersAfterTheLineFeed) {
   }
 }
 
+// Shown decoded from the instrument's code page, skipped after a change,
+// and never shown when it holds no reading (a cut line, garbage): the
+// display keeps the reading before it, the service cells show what came.
 TEST(PanelProtocol, TheDisplayStepShowsTheReadingDecodedOrSkipsIt) {
   FakeCom1 device;
   auto form = MakeForm();
-  device->InjectReceived("\n\xC0\xC1\xC2\xC3\xC4\xC5\xC6\xC7\xC8 tail");
+  device->InjectReceived("\n\xCF\xC5\xD0\xC5\xC3\xD0   tail");
   form->GetResult();
   form->FlagSkipLCD = 1;
   form->Ti_LCD->SetEnabled(true);
@@ -111,9 +114,23 @@ TEST(PanelProtocol, TheDisplayStepShowsTheReadingDecodedOrSkipsIt) {
 
   form->Ti_LCDTimer(form->Ti_LCD);
   EXPECT_TRUE(form->La_Data->Visible());
-  EXPECT_EQ(form->La_Data->Caption(), "АБВГДЕЖЗИ");
-  EXPECT_EQ(form->LaRS[8]->Caption(), "И");
+  EXPECT_EQ(form->La_Data->Caption(), "ПЕРЕГР   ") << "an overload, as the instrument spells it";
+  EXPECT_EQ(form->LaRS[2]->Caption(), "Р");
   EXPECT_EQ(form->LaRS[0]->Caption(), "");
+
+  struct Unreadable {
+    const char* line;
+    const char* cell2;
+  };
+  for (const Unreadable& u : {Unreadable{"\n+1.2\n3456 V", "."}, Unreadable{"\n+1\xC0\xC1.2345 V", "А"},
+                              Unreadable{"\n         ", " "}}) {
+    SCOPED_TRACE(u.line);
+    device->InjectReceived(u.line);
+    form->GetResult();
+    form->Ti_LCDTimer(form->Ti_LCD);
+    EXPECT_EQ(form->La_Data->Caption(), "ПЕРЕГР   ") << "a line without a reading is not shown";
+    EXPECT_EQ(form->LaRS[2]->Caption(), u.cell2);
+  }
 }
 
 TEST(PanelProtocol, TheTriggerHandlerWaitsForTheProbeAnswerOnly) {
@@ -148,11 +165,14 @@ TEST(PanelProtocol, APortThatCannotBeOpenedIsReportedAndTheProgramGoesOn) {
     auto form = MakeForm();
     PumpFor(100ms);
     ASSERT_FALSE(recorder.texts.empty());
+    // The class's text, then the port and the link it was looked for at.
     for (const std::string& text : recorder.texts)
-      EXPECT_EQ(text, "ie_BadId - Specified comport doesn't exist");
+      EXPECT_EQ(text, "ie_BadId - Specified comport doesn't exist\nCOM1: no serial device (the link " +
+                          link.string() + " to /nonexistent/tesmar-test-port)");
     EXPECT_FALSE(form->SioComPort1->Open());
-    EXPECT_EQ(form->La_Stat->Caption(), "----------") << "the start-up ended at its first step";
+    EXPECT_EQ(form->La_Stat->Caption(), "Нет связи") << "the port is waited for";
     EXPECT_FALSE(form->Ti_Diag->Enabled());
+    EXPECT_TRUE(form->Ti_Reopen->Enabled()) << "and tried again every second, silently";
   }
   std::filesystem::remove(link);
 }

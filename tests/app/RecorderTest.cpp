@@ -1,10 +1,12 @@
 // The recorder beside the panel: its menu after "Интерфейс" leaves the
 // window as stored, readings the display shows reach it with their
-// settings, and a recording that cannot be written stops with a message
-// while the panel goes on measuring.
+// settings, a device that vanishes is recorded as an outage, and a
+// recording that cannot be written stops with a message while the panel
+// goes on measuring.
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <cmath>
 #include <fstream>
 
 #include "PanelTestUtil.h"
@@ -67,6 +69,45 @@ TEST(Recorder, ReadingsArriveWithTheirSettingsAndARecordingKeepsThem) {
   ASSERT_NE(ohms, nullptr);
   EXPECT_EQ(ohms->count, rows.size() - 1);
   EXPECT_EQ(recorder.Session().Stats().Find('U', "V")->count, 1u);
+}
+
+// The adapter pulled while recording: the gap is one no_link row, no
+// reading is made up for it (no blank unreadable row), the statistics
+// count none, the trend breaks, and rows go on once it is back.
+TEST(Recorder, AVanishedDeviceIsRecordedAsAnOutage) {
+  auto sim = StartSimulator();
+  auto form = framework::NewObject<TForm1>();
+  app::TRecorder recorder(*form);
+  const auto file = DosDevices().parent_path() / "outage.csv";
+  ASSERT_TRUE(recorder.StartRecording(file.string()));
+  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().RowsQueued() >= 2; }, 8000ms));
+
+  sim.reset();
+  std::filesystem::create_symlink("/nonexistent/tesmar-pulled-adapter", DosDevices() / "com1");
+  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 8000ms));
+  PumpFor(1200ms);  // reopening fails meanwhile
+  const std::uint64_t rows = recorder.Session().RowsQueued();
+  sim = StartSimulator();
+  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().RowsQueued() >= rows + 2; }, 10000ms));
+  recorder.N_RecordStop->Click();
+  recorder.Session().FinishWriting();
+
+  std::ifstream in(file);
+  int outages = 0;
+  int unreadable = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(",no_link,") != std::string::npos) {
+      ++outages;
+      EXPECT_NE(line.find(",,,U,1,2,,no_link,"), std::string::npos) << line;
+    }
+    if (line.find(",unreadable,") != std::string::npos) ++unreadable;
+  }
+  EXPECT_EQ(outages, 1);
+  EXPECT_EQ(unreadable, 0);
+  EXPECT_EQ(recorder.Session().Stats().Find('U', "V")->unreadable, 0u);
+  const auto& points = recorder.Session().CurrentTrend()->points;
+  EXPECT_EQ(
+      std::count_if(points.begin(), points.end(), [](const record::Point& p) { return std::isnan(p.v); }), 1);
 }
 
 TEST(Recorder, AFailedDiskStopsTheRecordingNotThePanel) {

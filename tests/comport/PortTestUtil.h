@@ -2,6 +2,7 @@
 // application's loop until a condition holds.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>

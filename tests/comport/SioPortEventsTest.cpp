@@ -108,6 +108,11 @@ TEST(SioPortEvents, ALineErrorTakesTheBreakBeforeTheError) {
   log.events.clear();
   platform::SendMessageA(port->NotifyWindow(), dispatcher::MsgTriggerStatus, 8 + 2, HandleWord(*port));
   EXPECT_EQ(log.events.back(), "LineError 0") << "both were read and cleared";
+  // A break alone: taken first, it is no longer there as the error's code.
+  fake->InjectBreak();
+  PumpFor(150ms);
+  platform::SendMessageA(port->NotifyWindow(), dispatcher::MsgTriggerStatus, 8 + 2, HandleWord(*port));
+  EXPECT_EQ(log.events.back(), "LineError 0 break");
 }
 
 TEST(SioPortEvents, AHandlersExceptionIsReportedAndEndsThatMessage) {
@@ -147,27 +152,97 @@ TEST(SioPortEvents, DestroyedInsideItsOwnHandlerLeavesNothingBehind) {
   for (bool closeFirst : {false, true}) {
     SCOPED_TRACE(closeFirst ? "closed, then destroyed" : "destroyed while open");
     FakePort fake(25);
-    auto port = OpenPort(25);
-    const platform::HWND window = port->NotifyWindow();
-    int calls = 0;
-    port->SetOnTrigger([&](TObject*, Word, Word, Word) {
-      ++calls;
-      if (closeFirst) port->SetOpen(false);
-      port.reset();
+    struct State {
+      std::unique_ptr<TSioComPort> port;
+      bool closeFirst;
+      int calls = 0;
+      int returned = 0;
+    } state{OpenPort(25), closeFirst};
+    const platform::HWND window = state.port->NotifyWindow();
+    // One reference: small enough for the function object's own storage,
+    // which goes with the component; the handler still uses it afterwards.
+    state.port->SetOnTrigger([&state](TObject*, Word, Word, Word) {
+      ++state.calls;
+      if (state.closeFirst) state.port->SetOpen(false);
+      state.port.reset();
+      ++state.returned;
     });
-    port->SetOnTriggerAvail([&](TObject*, Word) { ++calls; });
+    state.port->SetOnTriggerAvail([&state](TObject*, Word) { ++state.calls; });
     fake->InjectReceived("1");
-    ASSERT_TRUE(PumpUntil([&] { return port == nullptr; }));
+    ASSERT_TRUE(PumpUntil([&] { return state.port == nullptr; }));
     // The deferred close handles its own message at once, re-entrantly:
     // OnTrigger with MsgFinishClose is the handler that destroys the port.
     const int expected = closeFirst ? 2 : 1;
-    EXPECT_EQ(calls, expected) << "no event after the destruction";
+    EXPECT_EQ(state.calls, expected) << "no event after the destruction";
+    EXPECT_EQ(state.returned, expected);
     ASSERT_TRUE(PumpUntil([&] { return !platform::IsWindow(window); })) << "the window goes once the threads end";
     EXPECT_FALSE(fake->IsOpen());
     fake->InjectReceived("2");
     PumpFor(50ms);
-    EXPECT_EQ(calls, expected);
+    EXPECT_EQ(state.calls, expected);
   }
+}
+
+// A message sent to the port's window that waits to be taken until a close
+// handles sent messages (as the dispatch thread's trigger messages do).
+class PendingSend {
+ public:
+  PendingSend(platform::HWND window, platform::LPARAM lParam) {
+    while (platform::PumpOneMessage()) {
+    }
+    sender_ = std::thread([this, window, lParam] {
+      platform::SendMessageA(window, dispatcher::MsgTriggerAvail, 1, lParam);
+      taken_.store(true);
+    });
+    while (!platform::HasPendingMessages()) std::this_thread::sleep_for(1ms);
+  }
+  ~PendingSend() {
+    while (!taken_.load()) {
+      platform::PumpOneMessage();
+      std::this_thread::sleep_for(1ms);
+    }
+    sender_.join();
+  }
+  PendingSend(const PendingSend&) = delete;
+  PendingSend& operator=(const PendingSend&) = delete;
+
+ private:
+  std::atomic<bool> taken_{false};
+  std::thread sender_;
+};
+
+TEST(SioPortEvents, AClosingPortRaisesNoEventAHandlerCouldDestroyItIn) {
+  FakePort fake(27);
+  auto port = OpenPort(27);
+  int calls = 0;
+  port->SetOnTrigger([&](TObject*, Word, Word, Word) {
+    ++calls;
+    port.reset();
+  });
+  {
+    PendingSend send(port->NotifyWindow(), HandleWord(*port));
+    port->SetOpen(false);  // takes the message while it waits for the workers
+  }
+  ASSERT_NE(port, nullptr);
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(port->OpenState(), comport::osClosed);
+  EXPECT_FALSE(fake->IsOpen());
+}
+
+TEST(SioPortEvents, AnOpenAskedWhileACloseWaitsIsTheLastWish) {
+  FakePort fakeA(28);
+  FakePort fakeB(29);
+  auto a = OpenPort(28);
+  auto b = OpenPort(29);
+  // Another component's handler, run while a's close waits for its workers.
+  b->SetOnTrigger([&](TObject*, Word, Word, Word) { a->SetOpen(true); });
+  {
+    PendingSend send(b->NotifyWindow(), HandleWord(*b));
+    a->SetOpen(false);
+  }
+  EXPECT_EQ(a->OpenState(), comport::osOpen);
+  EXPECT_TRUE(fakeA->IsOpen());
+  EXPECT_FALSE(a->ReopenPending());
 }
 
 TEST(SioPortEvents, AVanishedDeviceSurfacesAsAnException) {
@@ -220,10 +295,13 @@ TEST(SioSelCom, ListsFreeAndHeldPortsAndOpensTheChosenOne) {
   FakePort free(44);
   FakePort held(45);
   FakePort absent(46);
-  held->SetOpenError(platform::ERROR_ACCESS_DENIED);
+  FakePort forbidden(47);
+  held->SetOpenError(platform::ERROR_SHARING_VIOLATION);
+  forbidden->SetOpenError(platform::ERROR_ACCESS_DENIED);
   absent->SetOpenError(platform::ERROR_FILE_NOT_FOUND);
   EXPECT_TRUE(comport::PortIsAvailable(44));
   EXPECT_TRUE(comport::PortIsAvailable(45));
+  EXPECT_TRUE(comport::PortIsAvailable(47));
   EXPECT_FALSE(comport::PortIsAvailable(46));
   EXPECT_FALSE(comport::PortIsAvailable(0));
   EXPECT_FALSE(free->IsOpen()) << "the probe closes what it opened";

@@ -11,6 +11,7 @@
 #include "PortTestUtil.h"
 #include "comport/SioPort.h"
 #include "errors/SioExcept.h"
+#include "platform/serial.h"
 #include "platform/serial_fake.h"
 #include "tools/k4sim/Simulator.h"
 
@@ -105,15 +106,46 @@ TEST(SioPortFlow, OptionsReachTheDevice) {
   TSioComPort port;
   port.SetComNumber(31);
   port.SetInSize(64);
-  port.SetOpen(true);
+  // Stored while closed, applied at the open.
   port.SetHWFlowOptions({THWFlowOptions::hwfRequireCTS});
-  ASSERT_FALSE(fake->StatesSet().empty());
-  EXPECT_TRUE((fake->StatesSet().back().Flags & platform::DCB_fOutxCtsFlow) != 0);
-  port.SetSWFlowOptions(TSWFlowOptions::swfBoth);
-  EXPECT_TRUE((fake->StatesSet().back().Flags & platform::DCB_fOutX) != 0);
-  EXPECT_TRUE((fake->StatesSet().back().Flags & platform::DCB_fInX) != 0);
+  port.SetSWFlowOptions(TSWFlowOptions::swfTransmit);
   port.SetXOnChar('A');
-  EXPECT_EQ(fake->StatesSet().back().XonChar, 'A');
+  port.SetOpen(true);
+  const auto last = [&] { return fake->StatesSet().back(); };
+  ASSERT_FALSE(fake->StatesSet().empty());
+  EXPECT_TRUE((last().Flags & platform::DCB_fOutxCtsFlow) != 0);
+  EXPECT_TRUE((last().Flags & platform::DCB_fOutX) != 0);
+  EXPECT_EQ(last().XonChar, 'A');
+  // Software flow turned on, or its thresholds written, while open: the
+  // device keeps the component's characters, not XON and XOFF.
+  port.SetXOffChar('B');
+  port.SetSWFlowOptions(TSWFlowOptions::swfBoth);
+  EXPECT_TRUE((last().Flags & platform::DCB_fInX) != 0);
+  EXPECT_EQ(last().XonChar, 'A');
+  EXPECT_EQ(last().XoffChar, 'B');
+  port.SetBufferFull(40);
+  EXPECT_EQ(last().XoffLim, 64 - 40);
+  EXPECT_EQ(last().XonChar, 'A');
+  EXPECT_EQ(last().XoffChar, 'B');
+}
+
+TEST(SioPortFlow, ARefusedOptionOrLineChangesNothing) {
+  FakePort fake(38);
+  TSioComPort port;
+  port.SetComNumber(38);
+  port.SetOpen(true);
+  fake->FailSetState(platform::ERROR_NOT_SUPPORTED);
+  EXPECT_THROW(port.SetHWFlowOptions({THWFlowOptions::hwfUseDTR}), comport::EFlowNotSupported);
+  fake->FailSetState(0);
+  // DTR is still the program's to drive.
+  port.SetDTR(false);
+  EXPECT_FALSE(fake->Dtr());
+  EXPECT_FALSE(port.DTR());
+  // Under RTS handshake the device drives RTS: the write is refused and
+  // the property keeps the line's value.
+  port.SetHWFlowOptions({THWFlowOptions::hwfUseRTS});
+  port.SetRTS(false);
+  EXPECT_TRUE(port.RTS());
 }
 
 TEST(SioPortFlow, OptionsLinuxLacksSaySo) {
@@ -162,30 +194,34 @@ TEST(SioPortRecorders, StatesWhileClosedAndTheSizeCaps) {
 TEST(SioPortRecorders, StateTableOnAnOpenPort) {
   FakePort fake(32);
   DumpFolder folder;
+  enum File { kUntouched, kWritten, kAppended };
   struct Case {
     std::vector<TTraceLogState> writes;
     TTraceLogState expected;
-    bool fileWritten;
+    File file;
   };
   using S = TTraceLogState;
   const std::vector<Case> cases = {
-      {{S::tlOn}, S::tlOn, false},
-      {{S::tlOn, S::tlPause}, S::tlPause, false},
-      {{S::tlOn, S::tlPause, S::tlOn}, S::tlOn, false},
-      {{S::tlOn, S::tlClear}, S::tlOn, false},
-      {{S::tlOn, S::tlPause, S::tlClear}, S::tlPause, false},
-      {{S::tlOn, S::tlOff}, S::tlOff, false},
-      {{S::tlOn, S::tlDump}, S::tlOff, true},
-      {{S::tlOn, S::tlPause, S::tlAppend}, S::tlOff, true},
-      {{S::tlDump}, S::tlOff, false},
-      {{S::tlPause}, S::tlOff, false},
+      {{S::tlOn}, S::tlOn, kUntouched},
+      {{S::tlOn, S::tlPause}, S::tlPause, kUntouched},
+      {{S::tlOn, S::tlPause, S::tlOn}, S::tlOn, kUntouched},
+      {{S::tlOn, S::tlClear}, S::tlOn, kUntouched},
+      {{S::tlOn, S::tlPause, S::tlClear}, S::tlPause, kUntouched},
+      {{S::tlOn, S::tlOff}, S::tlOff, kUntouched},
+      {{S::tlOn, S::tlDump}, S::tlOff, kWritten},
+      {{S::tlOn, S::tlAppend}, S::tlOff, kAppended},
+      {{S::tlOn, S::tlPause, S::tlAppend}, S::tlOff, kAppended},
+      {{S::tlDump}, S::tlOff, kUntouched},
+      {{S::tlPause}, S::tlOff, kUntouched},
   };
+  const std::string before = "before\n";
   int index = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(index);
     const std::string traceFile = folder.File("t" + std::to_string(index) + ".trc");
     const std::string logFile = folder.File("l" + std::to_string(index) + ".log");
     ++index;
+    for (const std::string& file : {traceFile, logFile}) std::ofstream(file) << before;
     TSioComPort port;
     port.SetComNumber(32);
     port.SetTraceName(traceFile);
@@ -198,12 +234,15 @@ TEST(SioPortRecorders, StateTableOnAnOpenPort) {
     }
     EXPECT_EQ(port.Tracing(), c.expected);
     EXPECT_EQ(port.Logging(), c.expected);
-    EXPECT_EQ(fs::exists(traceFile), c.fileWritten);
-    EXPECT_EQ(fs::exists(logFile), c.fileWritten);
+    for (const std::string& file : {traceFile, logFile}) {
+      const std::string text = ReadFile(file);
+      EXPECT_EQ(text == before, c.file == kUntouched) << file;
+      EXPECT_EQ(text.rfind(before, 0) == 0, c.file != kWritten) << file;
+    }
   }
 }
 
-TEST(SioPortRecorders, CloseWritesTheFilesAndAPortChangeStartsAgain) {
+TEST(SioPortRecorders, CloseWritesTheFilesAndAPortChangeGoesOn) {
   FakePort first(33);
   FakePort second(34);
   DumpFolder folder;
@@ -232,6 +271,53 @@ TEST(SioPortRecorders, CloseWritesTheFilesAndAPortChangeStartsAgain) {
   EXPECT_EQ(port.Tracing(), TTraceLogState::tlOff);
   EXPECT_EQ(port.Logging(), TTraceLogState::tlOff);
   EXPECT_EQ(ReadFile(folder.File("second.trc")), "Transmit: \r\n2");
+
+  // Opened again on the same files: later closes, a port change among them,
+  // append to what the earlier ones wrote, each after a blank line.
+  port.SetTracing(TTraceLogState::tlOn);
+  port.SetLogging(TTraceLogState::tlOn);
+  port.SetOpen(true);
+  port.WriteBlock("3", 1);
+  port.SetComNumber(33);
+  port.WriteBlock("4", 1);
+  port.SetOpen(false);
+  EXPECT_EQ(ReadFile(folder.File("second.trc")),
+            "Transmit: \r\n2\r\n\r\nTransmit: \r\n3\r\n\r\nTransmit: \r\n4");
+  const std::string log = ReadFile(folder.File("first.log"));
+  std::size_t headers = 0;
+  for (std::size_t at = log.find("SIO v3.02"); at != std::string::npos; at = log.find("SIO v3.02", at + 1))
+    ++headers;
+  EXPECT_EQ(headers, 4u) << "every session of the log, none written over";
+}
+
+TEST(SioPortSettings, WritesTheOpenPortCannotTakeAreRefused) {
+  FakePort fake(39);
+  TSioComPort port;
+  port.SetComNumber(39);
+  port.SetInSize(64);
+  port.SetOutSize(32);
+  port.SetOpen(true);
+  // The thresholds and the output ring were sized at the open.
+  EXPECT_THROW(port.SetInSize(128), errors::EAlreadyOpen);
+  EXPECT_THROW(port.SetOutSize(16), errors::EAlreadyOpen);
+  EXPECT_EQ(port.InSize(), 64);
+  EXPECT_EQ(port.OutSize(), 32);
+  port.SetHWFlowOptions({THWFlowOptions::hwfUseRTS});
+  EXPECT_EQ(fake->StatesSet().back().XoffLim, 64 - 57);
+  EXPECT_THROW(port.WriteBlock(std::string(33, 'x').data(), 33), errors::ESIOException);
+  // A trace larger than the largest is refused, not cut down unasked.
+  port.SetTraceSize(100);
+  try {
+    port.TraceBegin(comport::kMaxTraceSize + 1);
+    ADD_FAILURE() << "accepted";
+  } catch (const errors::EBadArgument& e) {
+    EXPECT_EQ(e.ResultCode(), -1002);
+  }
+  EXPECT_EQ(port.TraceSize(), 100u);
+  EXPECT_EQ(port.Tracing(), TTraceLogState::tlOff);
+  port.SetOpen(false);
+  port.SetInSize(128);
+  EXPECT_EQ(port.InSize(), 128);
 }
 
 TEST(SioPortRecorders, AnUnwritableTraceStillClosesThePort) {
@@ -275,6 +361,21 @@ TEST(SioPortCopy, AssignCopiesSettingsClosedAndOnlyThePrimaryEvents) {
   EXPECT_TRUE(static_cast<bool>(copy.OnTrigger()));
   EXPECT_FALSE(static_cast<bool>(copy.OnTriggerOutSent()));
   EXPECT_FALSE(copy.Open());
+
+  // A paused recorder is copied as off: the copy would read "tracing" and
+  // record nothing.
+  source.SetOpen(true);
+  source.SetLogging(TTraceLogState::tlOn);
+  source.SetTracing(TTraceLogState::tlPause);
+  source.SetLogging(TTraceLogState::tlPause);
+  ASSERT_EQ(source.Tracing(), TTraceLogState::tlPause);
+  TSioComPort pausedCopy;
+  pausedCopy.Assign(source);
+  EXPECT_EQ(pausedCopy.Tracing(), TTraceLogState::tlOff);
+  EXPECT_EQ(pausedCopy.Logging(), TTraceLogState::tlOff);
+  source.SetTracing(TTraceLogState::tlOff);
+  source.SetLogging(TTraceLogState::tlOff);
+  source.SetOpen(false);
 
   // An open copy target is closed for real, so that it can open again.
   copy.SetTracing(TTraceLogState::tlOff);

@@ -5,11 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
-#include <string>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "device/SioWin32.h"
@@ -70,6 +71,7 @@ class Probe : public device::TSioWin32Dispatcher {
   using TSioBaseDispatcher::ActiveThreads;
   using TSioBaseDispatcher::Dispatching;
   using TSioBaseDispatcher::OutputLock;
+  using TSioBaseDispatcher::StopRequested;
 
   bool HasThreadEvents() const { return ThreadAck.load() != platform::INVALID_HANDLE_VALUE; }
   int PriorityOf(const OwnedThread& thread) const {

@@ -38,7 +38,7 @@ TEST_P(OpenFailureTest, FailsWithTheSystemErrorAndLeavesNothingBehind) {
   EXPECT_FALSE(dispatcher->HasThreadEvents());
   EXPECT_EQ(dispatcher->OutRing, nullptr);
   if (c.stateError != 0) {
-    EXPECT_EQ(dispatcher->CurrentBaud, c.baud);
+    EXPECT_NE(dispatcher->CurrentBaud, c.baud) << "a rate the device refused is not the line's";
   }
 }
 
@@ -156,13 +156,21 @@ TEST_F(FakePortTest, SettingsAlreadyInForceWriteNothing) {
   EXPECT_EQ(settings.StopBits, 1);
 }
 
-TEST_F(FakePortTest, RefusedSettingsReturnTheSystemErrorAndStillRecordTheRate) {
+TEST_F(FakePortTest, RefusedSettingsReturnTheSystemErrorAndChangeNothing) {
   ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(dispatcher->CurrentBaud, 9600u);
   fake->FailSetState(platform::ERROR_INVALID_PARAMETER);
+  // The drain timing goes on with the rate the line really has.
   EXPECT_EQ(dispatcher->SetLineSettings(2400, 5, 9, 3), -87);
-  EXPECT_EQ(dispatcher->CurrentBaud, 2400u);
+  EXPECT_EQ(dispatcher->CurrentBaud, 9600u);
   EXPECT_EQ(dispatcher->SetHardwareFlow(100, 10, 8), -87);
   EXPECT_EQ(dispatcher->SetFlowChars(17, 19), -87);
+  // DTR handshake refused: DTR stays a line the program drives.
+  EXPECT_EQ(dispatcher->SetHardwareFlow(3686, 409, 1), -87);
+  EXPECT_FALSE(dispatcher->DtrAutomatic);
+  fake->FailSetState(0);
+  EXPECT_EQ(dispatcher->SetDtrLine(0), 0);
+  EXPECT_FALSE(fake->Dtr());
 }
 
 TEST(LegacyRate, MapsTheTableAndLeavesEverythingElse) {
@@ -183,13 +191,34 @@ TEST(DrainDelay, IsEighteenCharactersOfTheFraming) {
     DWORD ms;
   };
   for (const Case& c : {Case{9600, 7, 2, 0, 19}, Case{115200, 8, 0, 0, 2}, Case{0xFF16, 7, 2, 0, 19},
-                        Case{65305, 8, 0, 0, 3}, Case{0, 8, 0, 0, 0}}) {
+                        Case{65305, 8, 0, 0, 3}, Case{256000, 8, 0, 0, 2}, Case{0, 8, 0, 0, 0}}) {
     platform::DCB dcb;
     dcb.ByteSize = c.bits;
     dcb.Parity = c.parity;
     dcb.StopBits = c.stop;
     EXPECT_EQ(device::TSioWin32Dispatcher::DrainDelayMs(c.rate, dcb), c.ms) << c.rate;
   }
+}
+
+TEST_F(FakePortTest, ANewFramingWaitsForTheOutputQueuedUnderTheOldOne) {
+  ASSERT_EQ(Open(4096, 64), 0);
+  fake->SetWriteMode(platform::FakeSerialDevice::WriteMode::kPend);
+  ASSERT_EQ(dispatcher->WriteBlock("queued", 6), 0);
+  ASSERT_TRUE(PumpUntil([&] { return dispatcher->OutputPending() == 6; }));
+  const std::size_t statesBefore = fake->StatesSet().size();
+  std::atomic<bool> done{false};
+  std::thread change([&] {
+    EXPECT_EQ(dispatcher->SetLineSettings(19200, 5, 9, 3), 0);
+    done.store(true);
+  });
+  // Far longer than the device's own drain time at 9600 baud.
+  EXPECT_FALSE(PumpUntil([&] { return done.load(); }, 300ms)) << "the queued bytes were not waited for";
+  EXPECT_EQ(fake->StatesSet().size(), statesBefore);
+  fake->CompletePendingWrites();
+  EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
+  change.join();
+  EXPECT_EQ(fake->Written(), "queued");
+  EXPECT_EQ(fake->StatesSet().back().BaudRate, 19200u);
 }
 
 // ---- Flow control ----------------------------------------------------------------

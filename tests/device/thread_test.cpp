@@ -83,6 +83,105 @@ TEST_F(FakePortTest, OutputPurgeAbandonsAPendingWriteAndEmptiesTheRing) {
   EXPECT_TRUE(PumpUntil([&] { return fake->Written() == "after"; }));
 }
 
+TEST_F(FakePortTest, OutputPurgeGoesOnOnlyOnTheOutputThreadsOwnAnswer) {
+  ASSERT_EQ(Open(4096, 64), 0);
+  // Each round the output thread holds a finished write when the purge
+  // begins. A purge that goes on before the thread has answered (without
+  // waiting, or on another worker's ThreadAck) races it for the ring, and
+  // the thread's late step then sends what the purge discarded; a round
+  // catches that only when the purge wins, hence twenty.
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    fake->ClearWritten();
+    fake->SetWriteMode(platform::FakeSerialDevice::WriteMode::kPend);
+    ASSERT_EQ(dispatcher->WriteBlock("pending", 7), 0);
+    ASSERT_TRUE(PumpUntil([&] { return DeviceOutQueue(*dispatcher) == 7; }));
+    std::atomic<bool> done{false};
+    std::thread purge;
+    {
+      platform::CriticalSectionLock ring(dispatcher->OutputLock);
+      fake->CompletePendingWrites();  // the output thread waits for the ring
+      purge = std::thread([&] {
+        EXPECT_EQ(dispatcher->FlushOutput(), 0);
+        done.store(true);
+      });
+      // The other workers set ThreadAck as they start and end: that is no
+      // answer to the purge.
+      for (int i = 0; i < 20; ++i) {
+        platform::SetEvent(dispatcher->ThreadAck.load());
+        std::this_thread::sleep_for(1ms);
+      }
+    }
+    const bool answered = PumpUntil([&] { return done.load(); }, 5s);
+    if (!answered) {
+      // Ends the output thread, whose end releases the purge.
+      dispatcher->StopRequested.store(true);
+      platform::SetEvent(dispatcher->OutputFlush.load());
+    }
+    purge.join();
+    ASSERT_TRUE(answered) << "the output thread answered, and the purge did not go on";
+    fake->SetWriteMode(platform::FakeSerialDevice::WriteMode::kComplete);
+    ASSERT_EQ(dispatcher->WriteBlock("after", 5), 0);
+    EXPECT_TRUE(PumpUntil([&] { return dispatcher->OutputPending() == 0 && fake->Written().size() >= 12; }));
+    EXPECT_EQ(fake->Written(), "pendingafter");
+  }
+}
+
+TEST_F(FakePortTest, BytesThatArriveBeforeTheEventMaskAreFetched) {
+  // Arrives after the open's last look at the device and before the
+  // communications thread has armed its mask: no event reports it.
+  class EarlyBytes : public Probe {
+   public:
+    explicit EarlyBytes(platform::FakeSerialDevice& device) : device_(device) {}
+    void StartThreads() override {
+      device_.InjectReceived("x");
+      Probe::StartThreads();
+    }
+
+   private:
+    platform::FakeSerialDevice& device_;
+  };
+  dispatcher = std::make_unique<EarlyBytes>(*fake);
+  ASSERT_EQ(Open(), 0);
+  EXPECT_TRUE(PumpUntil([&] { return dispatcher->CharAvailable(); }, 3s));
+}
+
+struct RingCase {
+  const char* what;
+  std::int32_t tail, head;
+  bool full;
+  const char* block;   // what the next write takes
+  std::int32_t moved;  // what that write moved
+  std::int32_t left;   // the size of the block after it
+};
+
+class OutputRingTest : public testing::TestWithParam<RingCase> {};
+
+TEST_P(OutputRingTest, TakesTheQueuedBytesInOrderInOneBlock) {
+  const RingCase& c = GetParam();
+  std::string bytes = "0123456789abcdef";
+  std::int32_t head = c.head;
+  std::int32_t tail = c.tail;
+  bool full = c.full;
+  device::TOutputRing ring{reinterpret_cast<BYTE*>(bytes.data()), 16, head, tail, full};
+  const std::int32_t count = ring.NextBlock();
+  EXPECT_EQ(std::string(bytes.data() + tail, count), c.block);
+  ring.Advance(c.moved);
+  EXPECT_EQ(ring.NextBlock(), c.left);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OutputRingTest,
+    testing::Values(RingCase{"empty", 5, 5, false, "", 0, 0},
+                    RingCase{"tail before head", 2, 6, false, "2345", 4, 0},
+                    RingCase{"up to the end", 12, 0, false, "cdef", 4, 0},
+                    RingCase{"wrapped", 12, 4, false, "cdef0123", 8, 0},
+                    RingCase{"partly sent", 2, 6, false, "2345", 3, 1},
+                    RingCase{"full from the start", 0, 0, true, "0123456789abcdef", 16, 0},
+                    RingCase{"full and wrapped", 10, 10, true, "abcdef0123456789", 16, 0},
+                    RingCase{"full, nothing moved", 10, 10, true, "abcdef0123456789", 0, 16}),
+    CaseName());
+
 TEST_F(FakePortTest, WriteRefusedAtOnceIsDropped) {
   ASSERT_EQ(Open(4096, 64), 0);
   fake->SetWriteMode(platform::FakeSerialDevice::WriteMode::kFailAtOnce);

@@ -147,12 +147,13 @@ TEST_F(TraceFile, LifecycleAndFailures) {
   ASSERT_EQ(device.DumpTrace(Path("t").c_str(), false, false, false), 0);
   EXPECT_EQ(Contents("t"), "Transmit: \r\nq");
 
-  // Appending adds to the old file; a file that cannot be opened frees the
-  // trace and reports the system error.
+  // Appending adds to the old file after a blank line, so that the new
+  // session does not run on in the last line of the old one; a file that
+  // cannot be opened frees the trace and reports the system error.
   device.StartTrace(5);
   device.AddTraceEntry('T', 'r');
   ASSERT_EQ(device.DumpTrace(Path("t").c_str(), true, false, false), 0);
-  EXPECT_EQ(Contents("t"), "Transmit: \r\nqTransmit: \r\nr");
+  EXPECT_EQ(Contents("t"), "Transmit: \r\nq\r\n\r\nTransmit: \r\nr");
   device.StartTrace(5);
   device.AddTraceEntry('T', 'r');
   EXPECT_EQ(device.DumpTrace(Path("missing/dir/t").c_str(), false, false, false),

@@ -14,16 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace tesmar::gui;
 
-// Waits until a visible window whose name matches Pattern is on Display.
-bool WindowShown(const std::string& display, const std::string& pattern) {
-  for (int i = 0; i < 100; ++i) {
-    if (RunOnDisplay(display, "xdotool search --onlyvisible --name '" + pattern + "' >/dev/null") == 0)
-      return true;
-    std::this_thread::sleep_for(100ms);
-  }
-  return false;
-}
-
 TEST(DisplayLoss, TheProgramEndsWithAnErrorCodeNotACrash) {
   struct Case {
     const char* name;

@@ -26,8 +26,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv,
-            int stdoutFd = -1) {
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv, int stdoutFd = -1,
+            const std::string& stderrFile = {}) {
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -45,6 +45,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 3);
+  if (!stderrFile.empty())
+    posix_spawn_file_actions_addopen(&actions, 2, stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = -1;
   const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
@@ -100,6 +102,15 @@ void PumpFor(std::chrono::milliseconds span) {
   while (Clock::now() < end) framework::Application->ProcessMessages();
 }
 
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() >= deadline) return false;
+    PumpFor(20ms);
+  }
+  return true;
+}
+
 QImage GrabScreen() {
   QScreen* screen = QGuiApplication::primaryScreen();
   return screen == nullptr ? QImage() : screen->grabWindow(0).toImage();
@@ -145,12 +156,28 @@ void PrivateDisplay::Kill() {
   pid_ = -1;
 }
 
-ProgramRun::ProgramRun(const std::string& display) {
+ProgramRun::ProgramRun(const std::string& display, const std::vector<std::string>& args,
+                       const std::string& stderrFile, const std::vector<std::string>& env) {
   // A program that loses its display ends without Shutdown and leaves the
   // Qt application to the end of the process: no leak to report.
   const char* asan = std::getenv("ASAN_OPTIONS");
   const std::string asanOptions = std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":detect_leaks=0";
-  pid_ = Spawn({TESMAR_PROGRAM}, {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb", asanOptions});
+  std::vector<std::string> argv{TESMAR_PROGRAM};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> environment{"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb", asanOptions};
+  environment.insert(environment.begin(), env.begin(), env.end());
+  pid_ = Spawn(argv, environment, -1, stderrFile);
+}
+
+void ProgramRun::Signal(int signal) { kill(pid_, signal); }
+
+bool WindowShown(const std::string& display, const std::string& pattern) {
+  for (int i = 0; i < 100; ++i) {
+    if (RunOnDisplay(display, "xdotool search --onlyvisible --name '" + pattern + "' >/dev/null") == 0)
+      return true;
+    std::this_thread::sleep_for(100ms);
+  }
+  return false;
 }
 
 ProgramRun::~ProgramRun() {

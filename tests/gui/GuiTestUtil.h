@@ -4,9 +4,9 @@
 #pragma once
 
 #include <QImage>
-
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +48,8 @@ void LinkCom1(const std::filesystem::path& target);
 
 // Serves the application's loop for Span.
 void PumpFor(std::chrono::milliseconds span);
+// Serves it until Done holds (true) or Limit has passed (false).
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
 // The whole screen as the X server shows it.
 QImage GrabScreen();
@@ -78,11 +80,17 @@ class PrivateDisplay {
   std::string name_;
 };
 
-// The program built beside the tests, started with DISPLAY = Display and the
-// test program's environment otherwise.
+// Waits until a visible window whose name matches Pattern is on Display.
+bool WindowShown(const std::string& display, const std::string& pattern);
+
+// The program built beside the tests, started with DISPLAY = Display, the
+// arguments Args, standard error into StderrFile (if named), the variables
+// Env ("NAME=" empties one) and the test program's environment otherwise.
 class ProgramRun {
  public:
-  explicit ProgramRun(const std::string& display);
+  explicit ProgramRun(const std::string& display, const std::vector<std::string>& args = {},
+                      const std::string& stderrFile = {}, const std::vector<std::string>& env = {});
+  void Signal(int signal);
   ~ProgramRun();
   ProgramRun(const ProgramRun&) = delete;
   ProgramRun& operator=(const ProgramRun&) = delete;

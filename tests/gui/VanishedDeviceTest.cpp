@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 
 #include "GuiTestUtil.h"
 #include "app/Unit1.h"
@@ -24,15 +23,6 @@ std::unique_ptr<k4sim::Simulator> StartCom1() {
   options.comNumber = 1;
   options.dosdevices = DosDevices().string();
   return std::make_unique<k4sim::Simulator>(options);
-}
-
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    PumpFor(20ms);
-  }
-  return true;
 }
 
 TEST(VanishedDevice, ThePanelSaysSoWithoutABoxAndTakesThePortBack) {

@@ -20,9 +20,9 @@ TEST(ErrnoMapping, FollowsTheTable) {
   struct Case {
     int err;
     DWORD code;
-  } cases[] = {{ENOENT, 2}, {ENXIO, 2},  {ENODEV, 2},      {ENOTTY, 2}, {EIO, 2},     {EACCES, 5},
-               {EPERM, 5},  {EBUSY, 5},  {EWOULDBLOCK, 5}, {ENOMEM, 8}, {EINVAL, 87}, {ENOTDIR, 3},
-               {EBADF, 6},  {EPIPE, 31}, {EMFILE, 31},     {0, 31}};
+  } cases[] = {{ENOENT, 2}, {ENXIO, 2},  {ENODEV, 2},       {ENOTTY, 2}, {EIO, 2},     {EACCES, 5},
+               {EPERM, 5},  {EBUSY, 32}, {EWOULDBLOCK, 32}, {ENOMEM, 8}, {EINVAL, 87}, {ENOTDIR, 3},
+               {EBADF, 6},  {EPIPE, 31}, {EMFILE, 31},      {0, 31}};
   for (const Case& c : cases) EXPECT_EQ(Win32ErrorFromErrno(c.err), c.code) << c.err;
 }
 

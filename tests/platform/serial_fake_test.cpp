@@ -55,7 +55,7 @@ TEST(FakeSerialOpen, NamesAndExclusiveUse) {
     ASSERT_NE(port, INVALID_HANDLE_VALUE) << name;
     EXPECT_TRUE(device->IsOpen());
     EXPECT_EQ(OpenPort(kCom), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
     EXPECT_TRUE(CloseHandle(port));
     EXPECT_FALSE(device->IsOpen());
     EXPECT_FAILS_WITH(CloseHandle(port), ERROR_INVALID_HANDLE);

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QMouseEvent>
 #include <QWheelEvent>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -35,6 +36,19 @@ TEST(TrendChartTest, DrawsWhatThePixelsShowAndFollowsUnlessPaused) {
   EXPECT_DOUBLE_EQ(chart.To(), trend.points.back().t - 10) << "a paused chart stands still";
   chart.SetPaused(false);
   EXPECT_DOUBLE_EQ(chart.To(), trend.points.back().t);
+  EXPECT_EQ(chart.DrawnLines(), 1u);
+
+  // An outage: the line stops there and goes on after it.
+  const double end = trend.points.back().t;
+  trend.points.push_back({end + 1, std::nan("")});
+  trend.points.push_back({end + 5, 0.25});
+  trend.points.push_back({end + 6, 0.75});
+  chart.DataChanged();
+  EXPECT_EQ(chart.DrawnLines(), 2u);
+  EXPECT_LE(chart.DrawnPoints(), 2 * 600u + 2);
+  trend.points.resize(trend.points.size() - 3);
+  chart.DataChanged();
+  EXPECT_EQ(chart.DrawnLines(), 1u);
 }
 
 TEST(TrendChartTest, ZoomPanAndDoubleClickMoveTheTimeWindow) {

@@ -1,12 +1,13 @@
 // The CSV rows and the writer thread: whole lines on disk as they are
 // written, and a file that cannot be written stops the recording with a
 // message, keeping what was written.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -76,6 +77,18 @@ TEST(CsvRowTest, RowsCarryEveryColumnAndQuoteWhatNeedsIt) {
             "time,elapsed_s,value,unit,function,range,resolution,raw,status,segment\n");
   EXPECT_EQ(record::ShortestDecimal(0.1 + 0.2), "0.30000000000000004");
   EXPECT_EQ(record::ShortestDecimal(9404260.0), "9404260");
+
+  // The same row as JSON: no value for the overload, the raw text escaped,
+  // and bytes of a garbled line that are not UTF-8 replaced.
+  EXPECT_EQ(record::FormatJsonRow(row),
+            "{\"time\":\"" + time +
+                "\",\"elapsed_s\":12.346,\"value\":null,\"unit\":\"Ω\","
+                "\"function\":\"U\",\"range\":\"0\",\"resolution\":\"2\",\"raw\":\"+\\\"OL\\\",\\u000a\","
+                "\"status\":\"overload\",\"segment\":3}\n");
+  row.reading = {record::ReadingKind::Unreadable, 0, ""};
+  row.raw = std::string("+1\xff\xc3(\\");
+  EXPECT_NE(record::FormatJsonRow(row).find("\"raw\":\"+1\\uFFFD\\uFFFD(\\\\\""), std::string::npos)
+      << record::FormatJsonRow(row);
 }
 
 TEST(CsvWriterTest, EachLineIsOnDiskWholeOnceWritten) {
@@ -171,6 +184,27 @@ TEST(CsvWriterTest, AStalledFileNeverHoldsTheCaller) {
   EXPECT_EQ(drained, 4000u * 100);
 }
 
+TEST(CsvWriterTest, AReaderThatStoppedReadingIsGivenUpAtTheEnd) {
+  TempFolder folder;
+  const fs::path fifo = folder.Path() / "stopped";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  std::string error;
+  auto writer = record::CsvWriter::Open(fifo.string(), error, record::Language::english);
+  ASSERT_TRUE(writer) << error;
+  const std::string line(99, 'x');
+  for (int i = 0; i < 4000; ++i) ASSERT_TRUE(writer->Append(line + "\n"));
+  // The pipe fills and nobody reads: the close ends anyway, saying what
+  // was lost.
+  writer->Close();
+  ASSERT_TRUE(writer->Failure());
+  EXPECT_NE(writer->Failure()->find("takes no data: "), std::string::npos) << *writer->Failure();
+  const std::uint64_t lost = std::stoull(writer->Failure()->substr(writer->Failure()->find(": ") + 2));
+  EXPECT_EQ(writer->Written() + lost, 4000u);
+  ::close(reader);
+}
+
 TEST(SessionTest, RecordsRowsSegmentsAndStopsOnAFailedDisk) {
   TempFolder folder;
   const fs::path file = folder.Path() / "s.csv";
@@ -218,6 +252,42 @@ TEST(SessionTest, RecordsRowsSegmentsAndStopsOnAFailedDisk) {
   EXPECT_FALSE(session.TakeFailure());
   session.Add("+1.00000 ", {'U', '1', '2'});  // readings go on being taken
   EXPECT_EQ(session.Readings(), 7u);
+}
+
+// A lost link or device is no reading: one no_link row without a value
+// however often it is reported, neither counted nor unreadable, and the
+// trend's line breaks there.
+TEST(SessionTest, AnOutageIsMarkedNotCountedAndBreaksTheTrend) {
+  TempFolder folder;
+  const fs::path file = folder.Path() / "o.csv";
+  record::Session session;
+  std::string error;
+  ASSERT_TRUE(session.StartRecording(file.string(), error)) << error;
+  const auto wall = std::chrono::system_clock::now();
+  const auto steady = std::chrono::steady_clock::now();
+  const record::Setting volts{'U', '1', '2'};
+  session.Add("+1.23456 ", volts, wall, steady);
+  session.AddOutage(volts, wall + 1s, steady + 1s);
+  session.AddOutage(volts, wall + 2s, steady + 2s);
+  session.Add("+1.23457 ", volts, wall + 3s, steady + 3s);
+  session.StopRecording();
+  session.FinishWriting();
+  std::istringstream lines(ReadFile(file));
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(lines, line);) rows.push_back(line);
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_NE(rows[2].find(",1.000,,,U,1,2,,no_link,1"), std::string::npos) << rows[2];
+  EXPECT_NE(rows[3].find(",3.000,1.23457,V,U,1,2,+1.23457 ,ok,1"), std::string::npos) << rows[3];
+  EXPECT_EQ(session.Readings(), 2u);
+  const record::Summary* summary = session.Stats().Find('U', "V");
+  ASSERT_NE(summary, nullptr);
+  EXPECT_EQ(summary->count, 2u);
+  EXPECT_EQ(summary->unreadable, 0u);
+  const std::vector<record::Point>& points = session.CurrentTrend()->points;
+  ASSERT_EQ(points.size(), 3u);
+  EXPECT_TRUE(std::isnan(points[1].v));
+  EXPECT_LT(points[0].t, points[1].t);
+  EXPECT_LT(points[1].t, points[2].t);
 }
 
 }  // namespace

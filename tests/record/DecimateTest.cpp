@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 #include "record/Decimate.h"
@@ -66,6 +67,31 @@ TEST(DecimateTest, RunsToTheEdgesWithTheNearestOutsidePoints) {
   EXPECT_TRUE(record::Decimate({}, 0, 1, 10, out).empty());
   EXPECT_TRUE(record::Decimate(points, 0, 30, 0, out).empty());
   EXPECT_TRUE(record::Decimate(points, 30, 0, 10, out).empty());
+}
+
+// An outage (NaN) is kept and splits the column it falls in: the line on
+// either side has its own extremes, and none runs across the outage.
+TEST(DecimateTest, AnOutageIsKeptAndEachSideIsDecimatedApart) {
+  std::vector<Point> points;
+  for (int i = 0; i < 100; ++i) {
+    points.push_back({static_cast<double>(i), static_cast<double>(i % 7)});
+    if (i == 49) points.push_back({49.5, std::nan("")});
+  }
+  std::vector<Point> out;
+  record::Decimate(points, 0, 99, 1, out);
+  ASSERT_EQ(out.size(), 5u);
+  EXPECT_TRUE(std::isnan(out[2].v));
+  EXPECT_EQ(out[2].t, 49.5);
+  for (std::size_t i : {0u, 1u}) EXPECT_LT(out[i].t, 49.5);
+  for (std::size_t i : {3u, 4u}) EXPECT_GT(out[i].t, 49.5);
+  EXPECT_EQ(std::min(out[0].v, out[1].v), 0);
+  EXPECT_EQ(std::max(out[3].v, out[4].v), 6);
+
+  record::Decimate(points, 60, 99, 4, out);
+  EXPECT_TRUE(std::none_of(out.begin(), out.end(), [](const Point& p) { return std::isnan(p.v); }));
+  record::Decimate(points, 49.7, 99, 4, out);
+  ASSERT_FALSE(out.empty());
+  EXPECT_TRUE(std::isnan(out.front().v)) << "the outage just before the window starts it";
 }
 
 }  // namespace
