@@ -6,15 +6,18 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 
 #include "record/Numbers.h"
@@ -298,7 +301,22 @@ void RecorderWindow::Show() {
   impl_->window_.raise();
 }
 
-void RecorderWindow::MoveTo(int left, int top) { impl_->window_.move(left, top); }
+// The place asked for, moved up and left as far as needed to keep the
+// whole window on the screen it lands on (a small screen under the panel).
+void RecorderWindow::MoveTo(int left, int top) {
+  QWidget& window = impl_->window_;
+  const QScreen* screen = QGuiApplication::screenAt(QPoint(left, top));
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen != nullptr) {
+    const QRect room = screen->availableGeometry();
+    left = std::max(room.left(), std::min(left, room.right() + 1 - window.frameGeometry().width()));
+    top = std::max(room.top(), std::min(top, room.bottom() + 1 - window.frameGeometry().height()));
+  }
+  window.move(left, top);
+}
+
+int RecorderWindow::Left() const { return impl_->window_.x(); }
+int RecorderWindow::Top() const { return impl_->window_.y(); }
 
 bool RecorderWindow::Visible() const { return impl_->window_.isVisible(); }
 void RecorderWindow::Update() { impl_->Update(); }

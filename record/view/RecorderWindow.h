@@ -33,8 +33,11 @@ class RecorderWindow {
   // Shows the window (at its place, see MoveTo) and brings it to the front.
   void Show();
   // Where the window's frame goes on the screen when it is next shown
-  // (a window manager may place it otherwise).
+  // (a window manager may place it otherwise): there, or as near as keeps
+  // the whole window on the screen.
   void MoveTo(int left, int top);
+  int Left() const;
+  int Top() const;
   bool Visible() const;
   // A reading was added to the session: the chart, table and state follow.
   void Update();

@@ -47,15 +47,16 @@ void Widen(double& low, double& high, double least) {
 
 }  // namespace
 
-TrendChart::TrendChart(QWidget* parent) : QChartView(parent) {
-  auto* chart = new QChart();  // the view takes it over
+// The chart is handed to the view as it is made: a view made without one
+// makes its own, and a later setChart would leave that one to nobody.
+TrendChart::TrendChart(QWidget* parent) : QChartView(new QChart(), parent) {
+  QChart* chart = this->chart();
   chart->legend()->hide();
   chart->setMargins(QMargins(4, 4, 4, 4));
   timeAxis_ = NewAxis(chart);
   valueAxis_ = NewAxis(chart);
   chart->addAxis(timeAxis_, Qt::AlignBottom);
   chart->addAxis(valueAxis_, Qt::AlignLeft);
-  setChart(chart);
   RunSeries(0);
   setRenderHint(QPainter::Antialiasing, false);
   setRubberBand(QChartView::NoRubberBand);

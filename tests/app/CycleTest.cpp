@@ -23,7 +23,7 @@ class PanelCycle : public testing::Test {
     form = framework::NewObject<TForm1>();
     watch = std::make_unique<DisplayWatch>(*form);
   }
-  bool ReachMeasuring(std::chrono::milliseconds limit = 4000ms) {
+  bool ReachMeasuring(std::chrono::milliseconds limit = 20000ms) {
     return PumpUntil([&] { return watch->Count() > 0; }, limit);
   }
   void TearDown() override {
@@ -43,14 +43,14 @@ TEST_F(PanelCycle, ProbesUntilAnsweredThenSetsUpAndMeasures) {
   options.probeAfter = 1200ms;  // an instrument switched on late
   Start(options);
   EXPECT_EQ(form->La_Stat->Caption(), app::kStatusSetup);
-  ASSERT_TRUE(PumpUntil([&] { return form->La_Stat->Caption() == app::kStatusNoLink; }, 1000ms));
+  ASSERT_TRUE(PumpUntil([&] { return form->La_Stat->Caption() == app::kStatusNoLink; }, 20000ms));
   // Set up and given the panel's settings, the strip says which.
-  ASSERT_TRUE(PumpUntil([&] { return form->FlagLinkUp != 0; }, 3000ms));
+  ASSERT_TRUE(PumpUntil([&] { return form->FlagLinkUp != 0; }, 20000ms));
   EXPECT_EQ(form->La_Stat->Caption(), "функция U=   диапазон 2V   запуск внутренний");
   EXPECT_TRUE(form->La_Razmer->Visible());
   EXPECT_TRUE(form->La_Forma->Visible());
   ASSERT_TRUE(ReachMeasuring());
-  ASSERT_TRUE(PumpUntil([&] { return watch->Count() >= 3; }, 4000ms));
+  ASSERT_TRUE(PumpUntil([&] { return watch->Count() >= 3; }, 20000ms));
 
   const std::string received = sim->Received();
   const std::string setup = "G0B1Y0B1M1\nU1H2A0W0S1N0Q0L1\n";
@@ -109,7 +109,7 @@ TEST_F(PanelCycle, CommandsArePacedAndTheLastRequestWins) {
   EXPECT_EQ(sim->State().resolution, '1');
   // From now on readings have 8 characters (4 1/2 digits).
   const std::size_t seen = watch->Count();
-  ASSERT_TRUE(PumpUntil([&] { return watch->Count() >= seen + 2; }, 4000ms));
+  ASSERT_TRUE(PumpUntil([&] { return watch->Count() >= seen + 2; }, 20000ms));
   EXPECT_EQ(watch->texts.back().size(), 8u) << watch->texts.back();
 }
 
@@ -125,9 +125,9 @@ TEST_F(PanelCycle, FrequencyLayoutAndTheSkippedFirstReading) {
   form->CMD_Num = 1;
   form->Ti_CMD->SetEnabled(true);
   const std::size_t seen = watch->Count();
-  ASSERT_TRUE(PumpUntil([&] { return watch->Count() >= seen + 1 && !watch->shownBefore.back(); }, 3000ms));
+  ASSERT_TRUE(PumpUntil([&] { return watch->Count() >= seen + 1 && !watch->shownBefore.back(); }, 20000ms));
   EXPECT_FALSE(form->La_Data->Visible()) << "the first reading after the change stays hidden";
-  ASSERT_TRUE(PumpUntil([&] { return form->La_Data->Visible(); }, 3000ms));
+  ASSERT_TRUE(PumpUntil([&] { return form->La_Data->Visible(); }, 20000ms));
   const std::string text = form->La_Data->Caption();
   ASSERT_EQ(text.size(), 8u) << text;
   EXPECT_EQ(text[0], ' ');
@@ -143,10 +143,10 @@ TEST_F(PanelCycle, GeneralResetSendsX0AndProbesAgain) {
   form->N19Click(nullptr);
   EXPECT_EQ(form->La_Stat->Caption(), app::kStatusReset);
   EXPECT_FALSE(form->La_Data->Visible());
-  ASSERT_TRUE(PumpUntil([&] { return form->La_Stat->Caption() == app::kStatusSetup; }, 1000ms));
+  ASSERT_TRUE(PumpUntil([&] { return form->La_Stat->Caption() == app::kStatusSetup; }, 20000ms));
   EXPECT_EQ(form->Razresh, '2');
-  ASSERT_TRUE(PumpUntil([&] { return form->La_Stat->Caption() == app::kStatusSetupDone; }, 2000ms));
-  ASSERT_TRUE(PumpUntil([&] { return form->La_Data->Visible(); }, 3000ms));
+  ASSERT_TRUE(PumpUntil([&] { return form->La_Stat->Caption() == app::kStatusSetupDone; }, 20000ms));
+  ASSERT_TRUE(PumpUntil([&] { return form->La_Data->Visible(); }, 20000ms));
   // A reading tick already pending when the reset came may take the probe's
   // answer, so the probe can go out more than once.
   const std::string after = sim->Received().substr(mark);
@@ -183,7 +183,7 @@ TEST_F(PanelCycle, ASilentInstrumentEndsTheWaitAndThePanelRecovers) {
   EXPECT_EQ(form->La_Stat->Caption(), app::kStatusNoLink);
   sim->SetSilent(false);
   const std::size_t seen = watch->Count();
-  ASSERT_TRUE(PumpUntil([&] { return watch->Count() > seen && form->La_Data->Visible(); }, 4000ms));
+  ASSERT_TRUE(PumpUntil([&] { return watch->Count() > seen && form->La_Data->Visible(); }, 20000ms));
   // Back with the settings the panel held, and the status line says which.
   EXPECT_EQ(form->La_Stat->Caption(), "функция U=   диапазон 2V   запуск внутренний");
 }

@@ -106,12 +106,12 @@ class PanelLink : public testing::Test {
     watch = std::make_unique<DisplayWatch>(*form);
   }
   // Measuring: the set-up is out and a reading has been shown.
-  bool Measuring(std::chrono::milliseconds limit = 5000ms) {
+  bool Measuring(std::chrono::milliseconds limit = 20000ms) {
     const std::size_t seen = watch->Count();
     return PumpUntil([&] { return form->FlagLinkUp && watch->Count() > seen && form->La_Data->Visible(); },
                      limit);
   }
-  bool LinkLost(std::chrono::milliseconds limit = 8000ms) {
+  bool LinkLost(std::chrono::milliseconds limit = 20000ms) {
     return PumpUntil([&] { return !form->FlagLinkUp && form->La_Stat->Caption() == app::kStatusNoLink; },
                      limit);
   }
@@ -200,7 +200,7 @@ TEST_F(PanelLink, ASlowInstrumentIsShownOnEveryLine) {
   k4sim::Options options;
   options.lineInterval = 4500ms;  // longer than a step's limit
   Start(options);
-  ASSERT_TRUE(Measuring(15000ms));
+  ASSERT_TRUE(Measuring());
   const std::size_t mark = sim->Received().size();
   const std::uint64_t linesBefore = sim->Counters().lines;
   const std::size_t shownBefore = watch->Count();
@@ -228,7 +228,7 @@ TEST_F(PanelLink, ResetFromAcVoltageShowsTheDefaults) {
 
   const std::size_t mark = sim->Received().size();
   Click(*form, "N19");
-  ASSERT_TRUE(PumpUntil([&] { return form->La_Stat->Caption() == app::kStatusSetupDone; }, 4000ms));
+  ASSERT_TRUE(PumpUntil([&] { return form->La_Stat->Caption() == app::kStatusSetupDone; }, 20000ms));
   ASSERT_TRUE(Measuring());
   EXPECT_EQ(sim->Received().substr(mark, 3), "X0\n");
   EXPECT_EQ(AfterProbes(sim->Received(), mark + 3), kSetup);
@@ -255,7 +255,7 @@ TEST_F(PanelLink, AVanishedDeviceIsReopenedAndRestored) {
   // What is left of an adapter's stable link while it is unplugged.
   const auto link = DosDevices() / "com1";
   std::filesystem::create_symlink("/nonexistent/tesmar-pulled-adapter", link);
-  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 8000ms));
+  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 20000ms));
   EXPECT_EQ(form->La_Stat->Caption(), app::kStatusNoLink);
   EXPECT_FALSE(form->La_Data->Visible());
   EXPECT_TRUE(form->Ti_Reopen->Enabled());
@@ -264,7 +264,7 @@ TEST_F(PanelLink, AVanishedDeviceIsReopenedAndRestored) {
   EXPECT_TRUE(recorder.texts.empty()) << recorder.texts.front();
 
   sim = StartSimulator();
-  ASSERT_TRUE(Measuring(6000ms));
+  ASSERT_TRUE(Measuring());
   EXPECT_EQ(AfterProbes(sim->Received(), 0), kSetup + "R1H2A0W0S1N0Q0L1\n");
   EXPECT_EQ(sim->State().function, 'R');
   EXPECT_EQ(form->La_Stat->Caption(), "функция R   диапазон 2ком" + kTail);
@@ -354,9 +354,9 @@ TEST_F(PanelLink, TheTraceAndTheLogHoldEverySessionOfTheRun) {
 
   sim.reset();
   std::filesystem::create_symlink("/nonexistent/tesmar-pulled-adapter", DosDevices() / "com1");
-  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 8000ms));
+  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 20000ms));
   sim = StartSimulator();
-  ASSERT_TRUE(Measuring(8000ms));
+  ASSERT_TRUE(Measuring());
   watch.reset();
   form.reset();
 
@@ -381,7 +381,7 @@ TEST(PanelPacing, SetUpCharactersWaitForTheirAnswers) {
   FakeCom1 device;
   ScriptedPeer peer(device.Device(), 20ms, Clock::duration::zero());
   auto form = framework::NewObject<TForm1>();
-  ASSERT_TRUE(PumpUntil([&] { return form->FlagLinkUp != 0; }, 5000ms));
+  ASSERT_TRUE(PumpUntil([&] { return form->FlagLinkUp != 0; }, 20000ms));
   const std::string written = device->Written();
   const std::size_t setupAt = written.find('G');
   ASSERT_NE(setupAt, std::string::npos);
@@ -448,7 +448,7 @@ TEST(PanelSilence, InEachStateOfTheCycle) {
     const std::size_t mark = device->Written().size();
     peer.SetSilent(false);
     const std::size_t shown = watch.Count();
-    ASSERT_TRUE(PumpUntil([&] { return form->FlagLinkUp && watch.Count() > shown; }, 6000ms));
+    ASSERT_TRUE(PumpUntil([&] { return form->FlagLinkUp && watch.Count() > shown; }, 20000ms));
     EXPECT_EQ(AfterProbes(device->Written(), mark), kSetup + c.restore);
   }
 }
@@ -524,7 +524,7 @@ TEST(PanelPort, APortTheUserChoseIsNotReopened) {
   auto form = framework::NewObject<TForm1>();
   PumpFor(50ms);
   device->Vanish();
-  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 3000ms));
+  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 20000ms));
   EXPECT_TRUE(form->Ti_Reopen->Enabled());
   EXPECT_TRUE(recorder.texts.empty());
 
@@ -553,7 +553,7 @@ TEST(PanelPort, AnotherDeviceUnderTheSameNameIsNotTaken) {
   form->DeviceIdentity = [&](comport::Word number) { return number == 1 ? present : ""; };
   Click(*form, "Com11");  // opened by the user: the device is the panel's
   device->Vanish();
-  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 3000ms));
+  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 20000ms));
 
   auto other = platform::FakeSerialDevice::Register(1);
   present = "usb:1a86:7523:B2";
@@ -564,7 +564,7 @@ TEST(PanelPort, AnotherDeviceUnderTheSameNameIsNotTaken) {
   EXPECT_TRUE(form->Ti_Reopen->Enabled()) << "still waiting for its own device";
 
   present = "usb:0403:6001:A1";  // the panel's adapter under that number again
-  ASSERT_TRUE(PumpUntil([&] { return other->Written().find('!') != std::string::npos; }, 3000ms));
+  ASSERT_TRUE(PumpUntil([&] { return other->Written().find('!') != std::string::npos; }, 20000ms));
   EXPECT_TRUE(form->SioComPort1->Open());
   EXPECT_TRUE(recorder.texts.empty()) << recorder.texts.front();
 }

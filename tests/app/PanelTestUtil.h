@@ -40,7 +40,7 @@ inline std::unique_ptr<k4sim::Simulator> StartSimulator(k4sim::Options options =
 // Serves timers and window messages until `done` holds or `limit` passed.
 // `longestStall`, when given, receives the longest time one round of the
 // loop took: how long the window stood still at worst.
-inline bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms,
+inline bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20000ms,
                       Clock::duration* longestStall = nullptr) {
   const auto deadline = Clock::now() + limit;
   while (!done()) {

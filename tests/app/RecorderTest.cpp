@@ -48,12 +48,12 @@ TEST(Recorder, ReadingsArriveWithTheirSettingsAndARecordingKeepsThem) {
   auto sim = StartSimulator();
   auto form = framework::NewObject<TForm1>();
   app::TRecorder recorder(*form);
-  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().Readings() >= 1; }, 8000ms));
+  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().Readings() >= 1; }, 20000ms));
   const auto file = DosDevices().parent_path() / "gui.csv";
   ASSERT_TRUE(recorder.StartRecording(file.string()));
   EXPECT_TRUE(recorder.N_RecordStop->Enabled());
   form->N_R->Click();
-  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().Readings() >= 3; }, 8000ms));
+  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().Readings() >= 3; }, 20000ms));
   recorder.N_RecordStop->Click();
   EXPECT_FALSE(recorder.Session().Recording());
   recorder.Session().FinishWriting();
@@ -80,11 +80,11 @@ TEST(Recorder, AVanishedDeviceIsRecordedAsAnOutage) {
   app::TRecorder recorder(*form);
   const auto file = DosDevices().parent_path() / "outage.csv";
   ASSERT_TRUE(recorder.StartRecording(file.string()));
-  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().RowsQueued() >= 2; }, 8000ms));
+  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().RowsQueued() >= 2; }, 20000ms));
 
   sim.reset();
   std::filesystem::create_symlink("/nonexistent/tesmar-pulled-adapter", DosDevices() / "com1");
-  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 8000ms));
+  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 20000ms));
   PumpFor(1200ms);  // reopening fails meanwhile
   const std::uint64_t rows = recorder.Session().RowsQueued();
   sim = StartSimulator();
@@ -115,11 +115,11 @@ TEST(Recorder, AFailedDiskStopsTheRecordingNotThePanel) {
   auto form = framework::NewObject<TForm1>();
   app::TRecorder recorder(*form);
   ASSERT_TRUE(recorder.StartRecording("/dev/full"));
-  ASSERT_TRUE(PumpUntil([&] { return !recorder.Session().Recording(); }, 8000ms));
-  ASSERT_TRUE(PumpUntil([&] { return !recorder.Window().LastMessage().empty(); }, 3000ms));
+  ASSERT_TRUE(PumpUntil([&] { return !recorder.Session().Recording(); }, 20000ms));
+  ASSERT_TRUE(PumpUntil([&] { return !recorder.Window().LastMessage().empty(); }, 20000ms));
   EXPECT_NE(recorder.Window().LastMessage().find("/dev/full"), std::string::npos);
   const auto taken = recorder.Session().Readings();
-  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().Readings() >= taken + 2; }, 8000ms))
+  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().Readings() >= taken + 2; }, 20000ms))
       << "the panel stopped measuring";
   EXPECT_TRUE(recorder.N_RecordStart->Enabled());
 

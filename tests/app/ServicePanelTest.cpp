@@ -203,7 +203,7 @@ TEST(InterfaceMenu, PortAndSpeedItemsReopenThePort) {
   EXPECT_EQ(form->SioComPort1->ComNumber(), 2);
   // The new port is probed by the link start-up before anything else.
   form->Component<framework::TButton>("Button2").Click();
-  EXPECT_TRUE(PumpUntil([&] { return com2->Written().find('U') != std::string::npos; }, 1000ms));
+  EXPECT_TRUE(PumpUntil([&] { return com2->Written().find('U') != std::string::npos; }, 20000ms));
   EXPECT_EQ(com2->Written().front(), '!');
 
   struct Speed {

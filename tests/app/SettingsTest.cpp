@@ -141,7 +141,7 @@ TEST(PanelSettings, TheStoredPanelIsSentByTheRestoreLineAfterTheSetUp) {
   EXPECT_TRUE(form->N48001->Checked());
   EXPECT_FALSE(form->N96001->Checked());
   const std::string restore = "G0B1Y0B1M1\nR3H1A0W1S1N0Q0L1\n";
-  ASSERT_TRUE(PumpUntil([&] { return sim->Received().find(restore) != std::string::npos; }, 8000ms))
+  ASSERT_TRUE(PumpUntil([&] { return sim->Received().find(restore) != std::string::npos; }, 20000ms))
       << sim->Received();
   EXPECT_TRUE(form->N_R->Checked());
   EXPECT_TRUE(form->N_H1->Checked());
@@ -156,7 +156,7 @@ TEST(PanelSettings, TheStoredPanelIsSentByTheRestoreLineAfterTheSetUp) {
 
   // A general reset means the defaults, not the stored settings.
   framework::CallGuarded(form.get(), [&] { form->N19Click(nullptr); });
-  ASSERT_TRUE(PumpUntil([&] { return form->Rod == 'U' && form->FlagLinkUp; }, 8000ms));
+  ASSERT_TRUE(PumpUntil([&] { return form->Rod == 'U' && form->FlagLinkUp; }, 20000ms));
   EXPECT_EQ(form->PanelSettings(), app::TPanelSettings{});
 }
 

@@ -58,7 +58,7 @@ TEST(WindowKeys, ClickedKeysAndItemsReachTheInstrument) {
   auto sim = StartSimulator();
   auto form = framework::NewObject<TForm1>();
   // Measuring: a key pressed during the set-up would ride on it instead.
-  ASSERT_TRUE(PumpUntil([&] { return form->FlagLinkUp && form->La_Data->Visible(); }, 5000ms));
+  ASSERT_TRUE(PumpUntil([&] { return form->FlagLinkUp && form->La_Data->Visible(); }, 20000ms));
   ExceptionRecorder recorder;
 
   using State = k4sim::InstrumentState;
@@ -90,13 +90,13 @@ TEST(WindowKeys, ClickedKeysAndItemsReachTheInstrument) {
       framework::CallGuarded(key, [key] { key->Click(); });
     else
       framework::CallGuarded(control, [control] { static_cast<framework::TMenuItem*>(control)->Click(); });
-    ASSERT_TRUE(PumpUntil([&] { return sim->Received().size() >= mark + c.sent.size(); }, 3000ms));
+    ASSERT_TRUE(PumpUntil([&] { return sim->Received().size() >= mark + c.sent.size(); }, 20000ms));
     EXPECT_EQ(sim->Received().substr(mark), c.sent);
-    EXPECT_TRUE(PumpUntil([&] { return c.done(sim->State()); }, 1000ms));
+    EXPECT_TRUE(PumpUntil([&] { return c.done(sim->State()); }, 20000ms));
   }
   EXPECT_TRUE(recorder.texts.empty());
   // Readings go on, at 3 1/2 digits now, and the display comes back.
-  ASSERT_TRUE(PumpUntil([&] { return form->La_Data->Visible(); }, 4000ms));
+  ASSERT_TRUE(PumpUntil([&] { return form->La_Data->Visible(); }, 20000ms));
   EXPECT_EQ(form->La_Data->Caption().size(), 7u) << form->La_Data->Caption();
   EXPECT_EQ(form->La_Stat->Caption(), "функция U=   АВП   запуск внутренний");
 }

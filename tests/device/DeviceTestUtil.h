@@ -37,7 +37,7 @@ using platform::DWORD;
 
 // Serves the main thread's messages until done() holds; false after limit.
 // The limit only keeps a broken build from hanging the suite.
-inline bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+inline bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;

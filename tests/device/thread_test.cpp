@@ -143,7 +143,7 @@ TEST_F(FakePortTest, BytesThatArriveBeforeTheEventMaskAreFetched) {
   };
   dispatcher = std::make_unique<EarlyBytes>(*fake);
   ASSERT_EQ(Open(), 0);
-  EXPECT_TRUE(PumpUntil([&] { return dispatcher->CharAvailable(); }, 3s));
+  EXPECT_TRUE(PumpUntil([&] { return dispatcher->CharAvailable(); }, 20000ms));
 }
 
 struct RingCase {

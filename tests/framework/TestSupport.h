@@ -14,7 +14,7 @@ namespace framework::test {
 
 // Runs the event loop until Done() or the limit passes; true when done.
 inline bool PumpUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) {
+                      std::chrono::milliseconds limit = std::chrono::milliseconds(20000)) {
   auto end = std::chrono::steady_clock::now() + limit;
   while (!done()) {
     if (std::chrono::steady_clock::now() > end) return false;

@@ -45,16 +45,17 @@ TEST_F(TimerTest, FiresThroughTheLoopWhileEnabled) {
 }
 
 TEST_F(TimerTest, EnablingAnEnabledTimerKeepsItsRunningInterval) {
-  timer->SetInterval(200);
-  auto start = Clock::now();
+  timer->SetInterval(100);
   timer->SetEnabled(true);
-  // Re-enable repeatedly for a while; a restart would push the tick out.
-  while (Clock::now() - start < 120ms) {
+  // Re-enabled every few milliseconds, a timer that restarted on each
+  // enable would never come due; one that keeps its interval ticks.
+  const auto giveUp = Clock::now() + 5s;
+  while (ticks == 0 && Clock::now() < giveUp) {
     timer->SetEnabled(true);
     Application->ProcessMessages();
+    std::this_thread::sleep_for(2ms);
   }
-  ASSERT_TRUE(test::PumpUntil([&] { return ticks >= 1; }));
-  EXPECT_LT(fired[0] - start, 320ms);
+  EXPECT_GE(ticks, 1);
 }
 
 TEST_F(TimerTest, ADisabledTimerNeverFiresEvenWhenAlreadyDue) {
@@ -71,11 +72,14 @@ TEST_F(TimerTest, ChangingTheIntervalRestartsTheTimer) {
   timer->SetInterval(150);
   timer->SetEnabled(true);
   test::PumpFor(100ms);
+  // On a slow machine the first interval may have run out already; what
+  // counts is the first tick after the change, which is never early.
+  const int before = ticks;
   auto changed = Clock::now();
   timer->SetInterval(150);  // the same value: nothing changes
   timer->SetInterval(151);
-  ASSERT_TRUE(test::PumpUntil([&] { return ticks >= 1; }));
-  EXPECT_GE(fired[0] - changed, 140ms);
+  ASSERT_TRUE(test::PumpUntil([&] { return ticks > before; }));
+  EXPECT_GE(fired[static_cast<std::size_t>(before)] - changed, 140ms);
 }
 
 TEST_F(TimerTest, AnExceptionFromTheHandlerReachesTheApplicationAndTheLoopGoesOn) {

@@ -38,7 +38,7 @@ TEST(PortSwitch, BackFromAFailedSwitchTheCycleRunsAgain) {
   form->Show();
   app::TRecorder recorder(*form);
   ASSERT_TRUE(recorder.StartRecording((DosDevices().parent_path() / "switch.csv").string()));
-  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().RowsQueued() >= 2; }, 8000ms));
+  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().RowsQueued() >= 2; }, 20000ms));
 
   ClickItem(form->Com21);
   ASSERT_EQ(boxes.texts.size(), 1u) << "the user's own switch fails visibly";
@@ -48,7 +48,7 @@ TEST(PortSwitch, BackFromAFailedSwitchTheCycleRunsAgain) {
 
   const std::uint64_t rows = recorder.Session().RowsQueued();
   ClickItem(form->Com11);
-  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().RowsQueued() >= rows + 2; }, 8000ms))
+  ASSERT_TRUE(PumpUntil([&] { return recorder.Session().RowsQueued() >= rows + 2; }, 20000ms))
       << "the cycle stayed frozen; strip: " << form->La_Stat->Caption();
   EXPECT_TRUE(form->SioComPort1->Open());
   EXPECT_TRUE(form->La_Data->Visible());

@@ -32,12 +32,12 @@ TEST(VanishedDevice, ThePanelSaysSoWithoutABoxAndTakesThePortBack) {
   BoxDriver boxes;
   auto form = framework::NewObject<TForm1>();
   form->Show();
-  ASSERT_TRUE(PumpUntil([&] { return form->FlagLinkUp && form->La_Data->Visible(); }, 6000ms));
+  ASSERT_TRUE(PumpUntil([&] { return form->FlagLinkUp && form->La_Data->Visible(); }, 20000ms));
 
   sim.reset();
   // What an adapter's stable link is while it is unplugged.
   LinkCom1(DosDevices().parent_path() / "pulled-adapter");
-  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 8000ms));
+  ASSERT_TRUE(PumpUntil([&] { return !form->SioComPort1->Open(); }, 20000ms));
   PumpFor(1500ms);
   EXPECT_TRUE(boxes.texts.empty()) << testing::PrintToString(boxes.texts);
   EXPECT_EQ(form->La_Stat->Caption(), app::kStatusNoLink);
@@ -46,10 +46,10 @@ TEST(VanishedDevice, ThePanelSaysSoWithoutABoxAndTakesThePortBack) {
 
   fs::remove(DosDevices() / "com1", ignored);
   sim = StartCom1();
-  ASSERT_TRUE(PumpUntil([&] { return form->FlagLinkUp != 0; }, 5000ms)) << "set up within 5 s";
+  ASSERT_TRUE(PumpUntil([&] { return form->FlagLinkUp != 0; }, 20000ms)) << "set up again";
   const std::string received = sim->Received();
   EXPECT_EQ(received.substr(received.find_first_not_of('!')), "G0B1Y0B1M1\nU1H2A0W0S1N0Q0L1\n");
-  ASSERT_TRUE(PumpUntil([&] { return form->La_Data->Visible(); }, 4000ms));
+  ASSERT_TRUE(PumpUntil([&] { return form->La_Data->Visible(); }, 20000ms));
   EXPECT_TRUE(boxes.texts.empty()) << testing::PrintToString(boxes.texts);
   SaveForInspection(GrabScreen(), "vanished_device_back.png");
 }

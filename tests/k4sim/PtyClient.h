@@ -41,7 +41,7 @@ class PtyClient {
   }
 
   // The next received character, or nothing within the time limit.
-  std::optional<char> ReadChar(Ms limit = 2000ms) {
+  std::optional<char> ReadChar(Ms limit = 10000ms) {
     if (pending_.empty() && !Fill(limit)) return std::nullopt;
     const char c = pending_.front();
     pending_.erase(0, 1);
@@ -60,9 +60,24 @@ class PtyClient {
     return all;
   }
 
+  // Everything received until `enough` holds of it, or the limit passes
+  // (a guard against a hang, not a measure of speed).
+  template <typename Enough>
+  std::string ReadUntil(Enough enough, Ms limit = 20000ms) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!enough(pending_)) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= end) break;
+      Fill(std::chrono::duration_cast<Ms>(end - now) + 1ms);
+    }
+    std::string all;
+    all.swap(pending_);
+    return all;
+  }
+
   // Sends one character and waits for one character back, as the panel
   // paces a command.
-  std::optional<char> SendPaced(char c, Ms limit = 2000ms) {
+  std::optional<char> SendPaced(char c, Ms limit = 10000ms) {
     Write(std::string_view(&c, 1));
     return ReadChar(limit);
   }

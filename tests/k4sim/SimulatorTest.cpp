@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -158,7 +159,11 @@ TEST(SimulatorFaults, LineFaultsShowInTheStream) {
                                                             : options.cutLineRate) = 1.0;
     Simulator sim(options);
     PtyClient client(sim.SlavePath());
-    const std::string stream = client.ReadFor(150ms);
+    // Seven LFs give six whole lines; a stream without LFs is read as long.
+    const std::string stream = client.ReadUntil([fault](const std::string& got) {
+      const auto lfs = std::count(got.begin(), got.end(), '\n');
+      return fault == NoLf ? got.size() >= 120 : lfs >= 8;
+    });
     sim.Stop();
     const CounterSet counters = sim.Counters();
     EXPECT_GT(counters.lines, 5u) << fault;
@@ -300,7 +305,9 @@ TEST(SimulatorLink, ClientsMayReopenTheSlave) {
     {
       PtyClient client(sim.SlavePath());
       client.Write("!");
-      EXPECT_NE(client.ReadFor(30ms).find('!'), std::string::npos) << round;
+      const std::string got =
+          client.ReadUntil([](const std::string& seen) { return seen.find('!') != std::string::npos; });
+      EXPECT_NE(got.find('!'), std::string::npos) << round;
     }
     std::this_thread::sleep_for(30ms);
   }

@@ -1,7 +1,11 @@
 // The recorder's window over a session: the chart follows the latest
 // function and unit, keeps a trend picked by hand until the function
-// changes, and a recording that cannot be opened is reported.
+// changes, a recording that cannot be opened is reported, and the window
+// stays on the screen wherever the panel asks it to go.
 #include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QScreen>
 
 #include "record/Session.h"
 #include "record/view/RecorderWindow.h"
@@ -34,6 +38,23 @@ TEST(RecorderWindowTest, ARecordingThatCannotStartIsReported) {
   EXPECT_FALSE(window.StartRecording("/nonexistent-folder/r.csv"));
   EXPECT_NE(window.LastMessage().find("/nonexistent-folder/r.csv"), std::string::npos);
   EXPECT_EQ(window.StateText(), window.LastMessage());
+}
+
+TEST(RecorderWindowTest, StaysWhollyOnTheScreen) {
+  record::Session session;
+  record::RecorderWindow window(session);
+  const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+  window.MoveTo(room.left(), room.top());
+  EXPECT_EQ(window.Left(), room.left());
+  EXPECT_EQ(window.Top(), room.top());
+  // Under a panel at the foot of the screen, or past its corner.
+  for (const QPoint asked :
+       {QPoint(room.left(), room.bottom() - 20), QPoint(room.right() + 500, room.bottom() + 500)}) {
+    window.MoveTo(asked.x(), asked.y());
+    EXPECT_GE(window.Left(), room.left());
+    EXPECT_GE(window.Top(), room.top());
+    EXPECT_LT(window.Top(), asked.y()) << "moved up to fit";
+  }
 }
 
 }  // namespace
