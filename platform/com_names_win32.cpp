@@ -102,8 +102,8 @@ std::string ComDeviceIdentity(int, const fs::path&, const fs::path&) {
 std::string_view OpenFailureHint(DWORD error) {
   // The serial drivers refuse a second open of a port with
   // ERROR_ACCESS_DENIED; a user without rights on a port is rare here.
-  if (error == ERROR_ACCESS_DENIED) return "The port is in use by another program.";
-  if (error == ERROR_SHARING_VIOLATION) return "Another program holds the port.";
+  if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
+    return "The port is in use by another program.";
   return {};
 }
 

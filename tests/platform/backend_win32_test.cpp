@@ -50,8 +50,8 @@ TEST(SystemErrors, ReachTheCallerAsTheSystemSetThem) {
     EXPECT_EQ(GetLastError(), c.error) << c.what;
   }
 
-  for (DWORD code : {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER,
-                     ERROR_OPERATION_ABORTED, ERROR_TIMEOUT}) {
+  for (DWORD code : {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_INVALID_HANDLE,
+                     ERROR_INVALID_PARAMETER, ERROR_OPERATION_ABORTED, ERROR_TIMEOUT}) {
     char text[256];
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                         code, 0, text, sizeof text, nullptr);

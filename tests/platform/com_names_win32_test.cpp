@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/com_names.h"
@@ -48,9 +49,19 @@ TEST(ComNames, TheSystemsPortsAreListedAndLeadBackToTheirNumbers) {
   EXPECT_EQ(ComNumberOf("\\Device\\NoSuchSerial"), std::nullopt);
   EXPECT_EQ(DescribeComPort(233), "COM233");
   const std::string lookup = DescribeComLookup(233);
-  if (ports.empty()) EXPECT_EQ(lookup, "the system has no serial ports");
+  if (ports.empty()) {
+    EXPECT_EQ(lookup, "the system has no serial ports");
+  }
   for (const ComPortEntry& port : ports)
     EXPECT_NE(lookup.find("COM" + std::to_string(port.number)), std::string::npos) << lookup;
+}
+
+// A port in use is refused with either number (the serial drivers give
+// ERROR_ACCESS_DENIED): both say so, other failures have no hint.
+TEST(ComNames, APortInUseIsExplainedWhicheverNumberRefusedIt) {
+  for (DWORD error : {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION})
+    EXPECT_NE(OpenFailureHint(error).find("another program"), std::string_view::npos) << error;
+  EXPECT_TRUE(OpenFailureHint(ERROR_FILE_NOT_FOUND).empty());
 }
 
 // Sets environment variables for a test's lifetime ("" removes one) and
