@@ -16,6 +16,11 @@
 
 namespace platform {
 
+// Wraps an opened back end in a port object and registers it in the handle
+// table; its operations are overlapped when flagsAndAttributes has
+// FILE_FLAG_OVERLAPPED.
+HANDLE RegisterSerialPort(std::unique_ptr<SerialBackend> backend, DWORD flagsAndAttributes);
+
 // Thread safety: every member may be called from any thread at the same
 // time. `mutex_` guards all state below it; the back end is called with it
 // held (never Start/Stop). Events of completed operations are set with the

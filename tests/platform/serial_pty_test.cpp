@@ -2,17 +2,17 @@
 // and the port opens the slave through a comN link in a private dosdevices
 // folder.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <string>
 #include <thread>
 
+#include "dosdevices_test_util.h"
 #include "serial_test_util.h"
 
 namespace platform {
