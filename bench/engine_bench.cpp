@@ -4,6 +4,8 @@
 //   engine_bench SLAVE rtt|xchg|cold COUNT | rx|tx BYTES
 //   engine_bench --arrival COUNT    byte on the pty -> announced to a receiver
 //   engine_bench --idle SECONDS     CPU of an open port with no traffic
+//   engine_bench SLAVE cold-parts COUNT   the cold mode's open, exchange
+//                                         and close timed apart
 //
 // The port is used as the port component uses the device layer: a
 // TSioWin32Dispatcher opened on "\\.\COM1" at 115200 8N1 without flow
@@ -249,6 +251,28 @@ void RunIdle(std::size_t seconds) {
       seconds, cpu / wall * 100.0, cpu, static_cast<double>(switches) / wall);
 }
 
+// Where a cold cycle's time goes: the open (OpenLine and the trigger set-up),
+// the exchange over the open port and the close (CloseLine and the end of
+// the workers), each as the median over COUNT cycles.
+void RunColdParts(std::size_t count) {
+  std::vector<double> open, exchange, close;
+  for (std::size_t i = 0; i < count + 2; ++i) {
+    const double t0 = bench::NowS();
+    auto port = std::make_unique<EnginePort>();
+    const double t1 = bench::NowS();
+    bench::PeerModes<EnginePort>::Exchange(*port);
+    const double t2 = bench::NowS();
+    port.reset();
+    const double t3 = bench::NowS();
+    if (i < 2) continue;
+    open.push_back((t1 - t0) * 1e6);
+    exchange.push_back((t2 - t1) * 1e6);
+    close.push_back((t3 - t2) * 1e6);
+  }
+  std::printf("RESULT client=engine mode=cold-parts n=%zu open_us=%.1f exchange_us=%.1f close_us=%.1f\n",
+              count, Median(open), Median(exchange), Median(close));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -263,6 +287,13 @@ int main(int argc, char** argv) {
     } else {
       RunIdle(static_cast<std::size_t>(n));
     }
+    bench::FinishClient();
+    return 0;
+  }
+  if (argc == 4 && std::string_view(argv[2]) == "cold-parts") {
+    bench::SetClientName("engine");
+    bench::PrepareClient(argv[1]);
+    RunColdParts(static_cast<std::size_t>(std::max(1L, std::strtol(argv[3], nullptr, 10))));
     bench::FinishClient();
     return 0;
   }

@@ -557,6 +557,8 @@ class TSioBaseDispatcher {
   platform::DWORD ModemBits TESMAR_GUARDED_BY(DispatchLock) = 0;
   platform::COMSTAT CommStatus TESMAR_GUARDED_BY(StatusLock);
   platform::DCB DeviceState;
+  // The rate the drain timing uses: the last rate the device accepted, 0
+  // from the open until its first settings (no drain time).
   platform::DWORD CurrentBaud = 0;
   platform::DWORD OptionBits TESMAR_GUARDED_BY(DispatchLock) = 0;
   bool DtrLevel = false;

@@ -37,10 +37,6 @@ constexpr DWORD kFlowReceive = 2;
 constexpr char kXOn = 17;
 constexpr char kXOff = 19;
 
-// The rate the device is assumed to run at before the first settings are
-// written; only the drain timing reads it.
-constexpr DWORD kOpenBaud = 115200;
-
 constexpr int kDrainRounds = 5000;
 constexpr DWORD kDrainPollMs = 2;
 
@@ -156,7 +152,10 @@ ResultCode TSioBaseDispatcher::OpenLine(const char* name, DWORD baud, std::int32
     ResetStatusHits();
     ModemBits = 0;
     ReadModemStatus(0xF0);
-    CurrentBaud = kOpenBaud;
+    // Nothing of ours has gone to the device yet, so the open's own
+    // settings have no characters to let leave first: no rate, no drain
+    // time (it would cost every open 2 ms at the 115200 once assumed here).
+    CurrentBaud = 0;
   }
   if (const ResultCode code = SetLineSettings(baud, parity, dataBits, stopBits); code != 0) {
     return fail(code);
