@@ -30,14 +30,28 @@ macro(tesmar_require_sources var)
   endif()
 endmacro()
 
-# tesmar_test(NAME DEPS ... [PLACEHOLDER])
+# tesmar_test(NAME DEPS ... [PLACEHOLDER] [NOT_ON_WINDOWS file...] [ONLY file...])
 # One test program per folder of tests/, made of every .cpp in it. Every
 # test program links the fake serial device (tesmar_platform_fake). A folder
 # without tests fails the configuration, unless it is marked PLACEHOLDER
-# (made for tests still to come).
+# (made for tests still to come). NOT_ON_WINDOWS names the files of the
+# folder that test the Linux stand-ins (or need a pseudo-terminal) and stay
+# out of a Windows build; ONLY makes the program of the files named alone.
+# Files named *_win32_test.cpp test a Windows back end and build there only.
 function(tesmar_test name)
-  cmake_parse_arguments(ARG "PLACEHOLDER" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "PLACEHOLDER" "" "DEPS;NOT_ON_WINDOWS;ONLY" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(ARG_ONLY)
+    list(TRANSFORM ARG_ONLY PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+    set(sources ${ARG_ONLY})
+  endif()
+  if(NOT WIN32)
+    list(FILTER sources EXCLUDE REGEX "_win32_test\\.cpp$")
+  endif()
+  if(WIN32 AND ARG_NOT_ON_WINDOWS)
+    list(TRANSFORM ARG_NOT_ON_WINDOWS PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+    list(REMOVE_ITEM sources ${ARG_NOT_ON_WINDOWS})
+  endif()
   if(NOT sources AND ARG_PLACEHOLDER)
     return()
   endif()
@@ -45,12 +59,22 @@ function(tesmar_test name)
   add_executable(${name} ${sources})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} tesmar_platform_fake GTest::gtest GTest::gmock Threads::Threads)
-  # A folder whose tests need set-up of the whole program has a main.cpp.
-  if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+  # A folder whose tests need set-up of the whole program has a main.cpp
+  # (main_win32_test.cpp where Windows needs another).
+  set(mains ${sources})
+  list(FILTER mains INCLUDE REGEX "/main(_win32_test)?\\.cpp$")
+  if(NOT mains)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 120)
+  if(CMAKE_CROSSCOMPILING)
+    # Under an emulator every start of a program is dear: one test per
+    # program, whose GoogleTest report counts its cases.
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+      PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 120)
+  endif()
 endfunction()
 
 # tesmar_check_no_qt_names(header...)

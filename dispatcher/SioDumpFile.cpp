@@ -18,18 +18,13 @@ std::string Hex(platform::BYTE c) {
 }  // namespace
 
 errors::ResultCode DumpErrorCode(int error) {
-  switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      return -kDiskFull;
-    case EROFS:
-      return -kDiskWriteProtected;
-    case EISDIR:
-      return -static_cast<errors::ResultCode>(platform::ERROR_ACCESS_DENIED);
-    default:
-      return -static_cast<errors::ResultCode>(platform::Win32ErrorFromErrno(error));
+  switch (platform::DiskFaultFromErrno(error)) {
+    case platform::DiskFault::kFull: return -kDiskFull;
+    case platform::DiskFault::kWriteProtected: return -kDiskWriteProtected;
+    case platform::DiskFault::kNone: break;
   }
+  if (error == EISDIR) return -static_cast<errors::ResultCode>(platform::ERROR_ACCESS_DENIED);
+  return -static_cast<errors::ResultCode>(platform::Win32ErrorFromErrno(error));
 }
 
 TDumpFile::~TDumpFile() {

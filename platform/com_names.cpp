@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
-#include <charconv>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -16,14 +14,6 @@ namespace platform {
 namespace fs = std::filesystem;
 
 namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  }
-  return true;
-}
 
 fs::path HomeFolder() {
   if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
@@ -47,8 +37,7 @@ bool SameFile(const fs::path& a, const fs::path& b) {
          first.st_ino == second.st_ino;
 }
 
-void AppendNumbered(const fs::path& devRoot, std::string_view stem,
-                    std::vector<fs::path>& devices) {
+void AppendNumbered(const fs::path& devRoot, std::string_view stem, std::vector<fs::path>& devices) {
   for (int i = 0;; ++i) {
     fs::path node = devRoot / (std::string(stem) + std::to_string(i));
     std::error_code error;
@@ -91,18 +80,6 @@ std::string UsbSerial(const fs::path& target, const fs::path& sysClassTty) {
 }
 
 }  // namespace
-
-std::optional<int> ParseComName(std::string_view name) {
-  if (StartsWithNoCase(name, "\\\\.\\")) name.remove_prefix(4);
-  if (!StartsWithNoCase(name, "COM")) return std::nullopt;
-  name.remove_prefix(3);
-  if (name.empty() || name.front() == '0') return std::nullopt;
-  int number = 0;
-  auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number);
-  if (error != std::errc{} || end != name.data() + name.size()) return std::nullopt;
-  if (number < 1 || number > kMaxComNumber) return std::nullopt;
-  return number;
-}
 
 fs::path ConfigFolder() {
   fs::path base;
@@ -159,11 +136,6 @@ std::string ComDeviceIdentity(int number, const fs::path& byIdFolder, const fs::
   if (std::string name = StableName(target, byIdFolder); !name.empty()) return "by-id:" + name;
   if (std::string serial = UsbSerial(target, sysClassTty); !serial.empty()) return "usb:" + serial;
   return {};
-}
-
-std::string DescribeComPort(int number) {
-  const std::string device = DescribeComDevice(number);
-  return "COM" + std::to_string(number) + (device.empty() ? "" : " (" + device + ")");
 }
 
 std::string_view OpenFailureHint(DWORD error) {

@@ -1,5 +1,18 @@
 // Names of serial ports: "\\.\COMn" and "COMn" mapped to Linux devices.
 //
+// On Windows the names are the system's own: DosDevicesFolder,
+// AutomaticComDevices and ResolveComDevice do not exist there, and the
+// links and numbering below do not apply. The other functions do, with the
+// system's answers: ConfigFolder is %APPDATA%\tesmar (else
+// %USERPROFILE%\AppData\Roaming\tesmar); DescribeComDevice is the device
+// the system's name stands for ("\Device\Serial0"); ListComPorts,
+// ComNumberOf and DescribeComLookup read the ports the serial drivers
+// announce (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM), none of them linked;
+// ComDeviceIdentity is always empty (the system keeps one COM number per
+// adapter); a device names its number as "COMn", "\\.\COMn" or by its
+// device name; OpenFailureHint names another program for
+// ERROR_ACCESS_DENIED too, the serial drivers' answer for a port in use.
+//
 // COMn is, in this order:
 //   1. whatever the symbolic link `comN` (lower case) in the dosdevices
 //      folder points to: $XDG_CONFIG_HOME/tesmar/dosdevices, or
@@ -91,6 +104,8 @@ struct ComPortEntry {
   std::string description;  // as DescribeComDevice
   bool linked = false;      // named by a link in the dosdevices folder
   bool present = true;      // false: a dangling link, or a ttyS node without a UART
+                            // (Windows: a port whose name leads nowhere; the
+                            // description is then the driver's device name)
 };
 
 // Every COM number that resolves to something, in number order.

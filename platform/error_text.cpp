@@ -1,7 +1,6 @@
 #include "platform/error_text.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "platform/last_error.h"
@@ -106,33 +105,6 @@ DWORD FormatMessageA(DWORD flags, const void*, DWORD messageId, DWORD language, 
   std::memcpy(buffer, text.data(), text.size());
   buffer[text.size()] = '\0';
   return static_cast<DWORD>(text.size());
-}
-
-DWORD Win32ErrorFromErrno(int errnoValue) {
-  switch (errnoValue) {
-    case ENOENT:
-    case ENXIO:
-    case ENODEV:
-    case ENOTTY:
-    case EIO:
-      return ERROR_FILE_NOT_FOUND;
-    case EACCES:
-    case EPERM: return ERROR_ACCESS_DENIED;
-    case EBUSY:
-    case EWOULDBLOCK: return ERROR_SHARING_VIOLATION;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL:
-      return ERROR_INVALID_PARAMETER;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-      return ERROR_PATH_NOT_FOUND;
-    case EBADF:
-      return ERROR_INVALID_HANDLE;
-    default:
-      return ERROR_GEN_FAILURE;
-  }
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // System message texts and the mapping of native errors to system error
-// numbers.
+// numbers. On Windows FormatMessageA is the system's own; the rest of this
+// comment describes the stand-in elsewhere.
 //
 // FormatMessageA answers FORMAT_MESSAGE_FROM_SYSTEM requests for the error
 // numbers this layer produces (and a few neighbours the layers above may
@@ -44,8 +45,9 @@ constexpr DWORD ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
 DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD language,
                      char* buffer, DWORD size, void* arguments);
 
-// The system's text for an error number (with its CR LF), or an empty view
-// when there is none. The texts live as long as the program.
+// The stand-in's text for an error number (with its CR LF), or an empty
+// view when there is none. The texts live as long as the program. Not on
+// Windows, whose FormatMessageA is the system's.
 std::string_view SystemErrorText(DWORD code);
 
 // The single mapping of errno values to system error numbers used by the
@@ -62,5 +64,11 @@ std::string_view SystemErrorText(DWORD code);
 // EBUSY for a terminal another process opened exclusively (TIOCEXCL): a
 // port in use is told apart from one this user has no rights on.
 DWORD Win32ErrorFromErrno(int errnoValue);
+
+// What a failed file write's errno says about the disk: full (ENOSPC,
+// EFBIG, and EDQUOT where the C library has quotas), write-protected
+// (EROFS), or neither.
+enum class DiskFault { kNone, kFull, kWriteProtected };
+DiskFault DiskFaultFromErrno(int errnoValue);
 
 }  // namespace platform

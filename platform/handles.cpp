@@ -14,7 +14,7 @@ namespace {
 struct HandleTable {
   std::mutex mutex;
   std::unordered_map<HANDLE, std::shared_ptr<KernelObject>> objects;
-  HANDLE next = 0x100;
+  HANDLE next = 0x103;
 };
 
 HandleTable& Table() {
@@ -27,12 +27,14 @@ HandleTable& Table() {
 HANDLE RegisterHandle(std::shared_ptr<KernelObject> object) {
   HandleTable& table = Table();
   std::lock_guard lock(table.mutex);
-  // Handles are multiples of 4 and are not reused until the counter wraps,
-  // so a stale handle does not silently name a newer object.
+  // Handles step by 4 and are not reused until the counter wraps, so a
+  // stale handle does not silently name a newer object. Their two low bits
+  // are set: a system whose kernel handles are multiples of 4 (Windows)
+  // never hands out one of ours.
   HANDLE handle = table.next;
   do {
     handle += 4;
-    if (handle > 0x7FFFFFF0) handle = 0x104;
+    if (handle > 0x7FFFFFF3) handle = 0x107;
   } while (table.objects.count(handle) != 0);
   table.next = handle;
   table.objects.emplace(handle, std::move(object));
@@ -52,10 +54,7 @@ BOOL CloseHandle(HANDLE handle) {
     HandleTable& table = Table();
     std::lock_guard lock(table.mutex);
     auto it = table.objects.find(handle);
-    if (it == table.objects.end()) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
+    if (it == table.objects.end()) return detail::CloseSystemHandle(handle);
     object = std::move(it->second);
     table.objects.erase(it);
   }

@@ -1,7 +1,5 @@
 #include "platform/serial.h"
 
-#include <atomic>
-
 #include "platform/com_names.h"
 #include "platform/last_error.h"
 #include "platform/serial_port.h"
@@ -22,32 +20,7 @@ BOOL OnPort(HANDLE file, Call call) {
   return call(*port);
 }
 
-std::atomic<SerialBackendFactory>& TestFactorySlot() {
-  static std::atomic<SerialBackendFactory> slot{nullptr};
-  return slot;
-}
-
-SerialBackendFactory TestSerialFactory() { return TestFactorySlot().load(std::memory_order_acquire); }
-
 }  // namespace
-
-void SetTestSerialFactory(SerialBackendFactory factory) {
-  TestFactorySlot().store(factory, std::memory_order_release);
-}
-
-DCB DefaultControlBlock() {
-  DCB dcb;
-  dcb.BaudRate = 9600;
-  dcb.Flags = DCB_fBinary | DCB_fDtrControlEnable | DCB_fRtsControlEnable;
-  dcb.XonLim = 2048;
-  dcb.XoffLim = 512;
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
-  return dcb;
-}
 
 HANDLE CreateFileA(const char* fileName, DWORD, DWORD, const void*, DWORD creationDisposition,
                    DWORD flagsAndAttributes, HANDLE) {
@@ -68,10 +41,7 @@ HANDLE CreateFileA(const char* fileName, DWORD, DWORD, const void*, DWORD creati
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
   }
-  auto port = std::make_shared<SerialPort>(
-      std::move(backend), (flagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0, DefaultControlBlock());
-  port->Start();
-  return RegisterHandle(std::move(port));
+  return RegisterSerialPort(std::move(backend), flagsAndAttributes);
 }
 
 BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue) {

@@ -114,6 +114,8 @@ DCB DefaultControlBlock();
 // null with `error` set. A test's factory returns null with `error` 0 for a
 // number it does not serve, which then opens as a tty.
 using SerialBackendFactory = std::unique_ptr<SerialBackend> (*)(int comNumber, DWORD& error);
+// The tty back end (serial_posix.cpp; not on Windows, where the system's
+// own CreateFileA opens the device).
 std::unique_ptr<SerialBackend> OpenTtySerial(int comNumber, DWORD& error);
 
 // The one hook through which a test-support back end (the fake device,
@@ -121,5 +123,7 @@ std::unique_ptr<SerialBackend> OpenTtySerial(int comNumber, DWORD& error);
 // first. The product never installs one. Any thread; installing the same
 // factory again changes nothing.
 void SetTestSerialFactory(SerialBackendFactory factory);
+// The factory installed, or null.
+SerialBackendFactory TestSerialFactory();
 
 }  // namespace platform

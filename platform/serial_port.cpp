@@ -11,9 +11,6 @@ namespace platform {
 
 namespace {
 
-// The value an overlapped record's Internal holds while its operation runs.
-constexpr std::uintptr_t kPending = 0x103;
-
 constexpr DWORD kKnownEvents = 0x3FFF;
 constexpr DWORD kLineStatusErrors = CE_FRAME | CE_OVERRUN | CE_RXPARITY;
 
@@ -71,18 +68,9 @@ SerialPort::SerialPort(std::unique_ptr<SerialBackend> backend, bool overlapped, 
     : backend_(std::move(backend)),
       overlapped_(overlapped),
       pulled_(backend_->Descriptor() >= 0),
-      progress_(std::make_shared<Progress>()),
       dcb_(initial) {}
 
 SerialPort::~SerialPort() { backend_->Stop(); }
-
-void SerialPort::Start() {
-  {
-    std::lock_guard sync(detail::SyncMutex());
-    progress_->port = weak_from_this();
-  }
-  backend_->Start(weak_from_this());
-}
 
 void SerialPort::PullInput() {
   if (pulled_) backend_->Pull(false);
@@ -110,42 +98,6 @@ DWORD SerialPort::Unusable() const {
 BOOL SerialPort::Fail(DWORD error) {
   SetLastError(error);
   return FALSE;
-}
-
-void SerialPort::MarkPending(OVERLAPPED* overlapped) {
-  std::shared_ptr<detail::Event> event;
-  if (overlapped->hEvent != 0) event = LookupHandleAs<detail::Event>(overlapped->hEvent);
-  std::lock_guard sync(detail::SyncMutex());
-  overlapped->Internal = kPending;
-  overlapped->InternalHigh = 0;
-  if (event) {
-    event->ResetLocked();
-    // Whoever waits for the event from now on drives this port.
-    event->BindLocked(weak_from_this());
-  }
-}
-
-void SerialPort::Complete(OVERLAPPED* overlapped, DWORD error, DWORD transferred, bool queued) {
-  std::shared_ptr<detail::Event> event;
-  if (overlapped->hEvent != 0) event = LookupHandleAs<detail::Event>(overlapped->hEvent);
-  std::lock_guard sync(detail::SyncMutex());
-  overlapped->Internal = error;
-  overlapped->InternalHigh = transferred;
-  if (event) {
-    event->UnbindLocked(this);
-    event->SetLocked();
-  }
-  // Only an operation that was queued can have a thread waiting for it in
-  // AwaitCompletion; waking the port's other waiters for one that ends
-  // within its own call costs each of them a round for nothing.
-  if (queued) progress_->NotifyLocked();
-}
-
-void SerialPort::AwaitCompletion(const OVERLAPPED* overlapped) {
-  std::unique_lock sync(detail::SyncMutex());
-  detail::Waitable* watch[] = {progress_.get()};
-  detail::WaitLocked(
-      sync, watch, [&] { return overlapped->Internal != kPending; }, detail::Deadline(INFINITE));
 }
 
 BOOL SerialPort::Finish(Lock& lock, OVERLAPPED* overlapped, DWORD* transferred, bool async) {
@@ -587,28 +539,4 @@ void SerialPort::ServiceDeadlines() {
   if (closed_ || vanished_) return;
   ServiceReads(Clock::now());
 }
-
-bool SerialPort::BeginPoll(detail::DevicePoll& poll) {
-  Lock lock(mutex_);
-  if (closed_ || vanished_) return false;
-  poll.descriptor = backend_->Descriptor();
-  // A full receive buffer takes nothing from the device: watching for
-  // input then would only spin.
-  poll.input = input_.size() < inputCapacity_;
-  // Output room goes to the back end's write helper alone, which runs
-  // while writes wait for room: every thread that waits on the port (the
-  // writer, the event watcher, the helper) woke at each drop of the
-  // driver's queue and took turns at the port's lock to find the work done.
-  poll.output = false;
-  poll.due = NextDeadlineLocked();
-  return true;
-}
-
-void SerialPort::EndPoll(const detail::DeviceReady& ready) {
-  if (ready.input || ready.hangup) backend_->Pull(ready.hangup);
-  Lock lock(mutex_);
-  if (closed_ || vanished_) return;
-  if (!reads_.empty()) ServiceReads(Clock::now());
-}
-
 }  // namespace platform

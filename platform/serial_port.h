@@ -11,12 +11,25 @@
 
 #include "platform/handles.h"
 #include "platform/serial_backend.h"
-#include "platform/wait_core.h"
 #include "platform/win_types.h"
+
+#if defined(_WIN32)
+#include <condition_variable>
+#else
+#include "platform/wait_core.h"
+#endif
 
 namespace platform {
 
-// No thread of the port's own moves data. A pending operation binds its
+// Wraps an opened back end in a port object and registers it in the handle
+// table; its operations are overlapped when flagsAndAttributes has
+// FILE_FLAG_OVERLAPPED.
+HANDLE RegisterSerialPort(std::unique_ptr<SerialBackend> backend, DWORD flagsAndAttributes);
+
+// On Windows the port object serves the fake device alone: its events are
+// kernel32's, set on completion, and a blocking call sleeps on a condition
+// variable of the port (serial_port_win32.cpp). Elsewhere
+// (serial_port_posix.cpp) no thread of the port's own moves data. A pending operation binds its
 // event to the port (detail::Event::BindLocked), and every thread that
 // waits for such an event, or in GetOverlappedResult, polls the back end's
 // descriptor and pulls what has arrived itself (BeginPoll, EndPoll), which
@@ -36,7 +49,9 @@ namespace platform {
 // after it has started the next one.
 class SerialPort final : public KernelObject,
                          public SerialEvents,
+#if !defined(_WIN32)
                          public detail::DeviceDriver,
+#endif
                          public std::enable_shared_from_this<SerialPort> {
  public:
   SerialPort(std::unique_ptr<SerialBackend> backend, bool overlapped, const DCB& initial);
@@ -74,9 +89,11 @@ class SerialPort final : public KernelObject,
   std::optional<std::chrono::steady_clock::time_point> NextDeadline() override;
   void ServiceDeadlines() override;
 
+#if !defined(_WIN32)
   // detail::DeviceDriver
   bool BeginPoll(detail::DevicePoll& poll) override;
   void EndPoll(const detail::DeviceReady& ready) override;
+#endif
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -120,6 +137,10 @@ class SerialPort final : public KernelObject,
     DWORD* events;
   };
 
+  // The value an overlapped record's Internal holds while its operation runs.
+  static constexpr std::uintptr_t kPending = 0x103;
+
+#if !defined(_WIN32)
   // What a blocking call waits on: never signalled itself, it wakes its
   // waiters on every completion and makes them drive the port.
   class Progress final : public detail::Waitable {
@@ -128,6 +149,7 @@ class SerialPort final : public KernelObject,
     std::shared_ptr<detail::DeviceDriver> DriverLocked() const override { return port.lock(); }
     std::weak_ptr<SerialPort> port;  // set by Start
   };
+#endif
 
   // Why a call cannot go on, or 0. Run with the lock held.
   DWORD Unusable() const;
@@ -155,7 +177,11 @@ class SerialPort final : public KernelObject,
   const std::unique_ptr<SerialBackend> backend_;
   const bool overlapped_;
   const bool pulled_;  // the back end has a descriptor to pull input from
-  const std::shared_ptr<Progress> progress_;
+#if defined(_WIN32)
+  std::condition_variable done_;  // some operation completed (under mutex_)
+#else
+  const std::shared_ptr<Progress> progress_ = std::make_shared<Progress>();
+#endif
 
   std::mutex mutex_;
   DCB dcb_;

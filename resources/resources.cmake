@@ -11,12 +11,17 @@ set(error_string_files
   ${string_sources}/telephony.txt
   ${string_sources}/dispatch_log.txt)
 
+# A cross build runs a strgen made for the build machine.
+set(strgen_command strgen)
+if(TESMAR_HOST_STRGEN)
+  set(strgen_command ${TESMAR_HOST_STRGEN})
+endif()
 add_custom_command(OUTPUT ${string_manager_bin}
-  COMMAND strgen -o ${string_manager_bin} ${string_sources}/string_manager.txt
+  COMMAND ${strgen_command} -o ${string_manager_bin} ${string_sources}/string_manager.txt
   DEPENDS strgen ${string_sources}/string_manager.txt
   COMMENT "Packing SIOSRMGR_STRINGS")
 add_custom_command(OUTPUT ${error_strings_bin}
-  COMMAND strgen --ascii -o ${error_strings_bin} ${error_string_files}
+  COMMAND ${strgen_command} --ascii -o ${error_strings_bin} ${error_string_files}
   DEPENDS strgen ${error_string_files}
   COMMENT "Packing SIO_ERROR_STRINGS_ENGLISH")
 

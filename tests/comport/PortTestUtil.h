@@ -17,8 +17,7 @@ using namespace std::chrono_literals;
 
 // Serves timers, hidden windows and sent messages until `done` holds or
 // `limit` has passed; returns whether it held.
-inline bool PumpUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds limit = 20000ms) {
+inline bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20000ms) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;

@@ -81,6 +81,11 @@ TEST_F(StrgenTest, AFailedWriteLeavesNeitherOutputNorPartialFile) {
   strgen::WriteOutput((dir / "out.str0").string(), image);
   EXPECT_TRUE(fs::exists(dir / "out.str0"));
   EXPECT_FALSE(fs::exists(dir / "out.str0.part"));
+  // A rebuild replaces the resource it made before.
+  const std::string larger = strgen::Pack({{1, {u"one", "one.txt:1"}}});
+  strgen::WriteOutput((dir / "out.str0").string(), larger);
+  EXPECT_EQ(fs::file_size(dir / "out.str0"), larger.size());
+  EXPECT_FALSE(fs::exists(dir / "out.str0.part"));
 }
 
 TEST_F(StrgenTest, PackedTextsReadBackAsWritten) {

@@ -1,9 +1,6 @@
-#include "tools/k4sim/Simulator.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,6 +8,7 @@
 
 #include "LineShape.h"
 #include "PtyClient.h"
+#include "tools/k4sim/Simulator.h"
 
 namespace k4sim {
 namespace {
@@ -161,7 +159,8 @@ TEST(SimulatorFaults, LineFaultsShowInTheStream) {
     PtyClient client(sim.SlavePath());
     // Seven LFs give six whole lines; a stream without LFs is read as long.
     const std::string stream = client.ReadUntil([fault](const std::string& got) {
-      const auto lfs = std::count(got.begin(), got.end(), '\n');
+      std::size_t lfs = 0;
+      for (const char c : got) lfs += c == '\n' ? 1 : 0;
       return fault == NoLf ? got.size() >= 120 : lfs >= 8;
     });
     sim.Stop();

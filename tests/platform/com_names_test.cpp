@@ -4,6 +4,9 @@
 
 #include <fstream>
 
+#include "dosdevices_test_util.h"
+#include "platform/last_error.h"
+#include "platform/serial.h"
 #include "serial_test_util.h"
 
 namespace platform {
@@ -22,6 +25,15 @@ TEST(ComNames, ParsesDeviceAndShortNames) {
       {"\\\\.\\", {}},      {"", {}},          {"COM99999999999", {}},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseComName(c.name), c.number) << c.name;
+}
+
+// Here CreateFileA opens serial ports alone; on Windows other names are
+// the system's.
+TEST(ComNames, NamesThatAreNoPortOpenNothing) {
+  for (const char* name : {"COM0", "COM257", "COM020", "\\\\.\\COM", "LPT1", "COM2x", ""}) {
+    EXPECT_EQ(CreateFileA(name, 0, 0, nullptr, OPEN_EXISTING, 0, 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << name;
+  }
 }
 
 TEST(ComNames, LinksWinOverAutomaticNumbering) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 
 #include "platform/last_error.h"
@@ -50,16 +49,6 @@ TEST(FormatMessage, FailuresSetTheLastError) {
   char buffer[64];
   EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 5, 0x0409, buffer, 20, nullptr),
             19u);
-}
-
-TEST(ErrnoMapping, FollowsTheTable) {
-  struct Case {
-    int err;
-    DWORD code;
-  } cases[] = {{ENOENT, 2}, {ENXIO, 2},  {ENODEV, 2},       {ENOTTY, 2}, {EIO, 2},     {EACCES, 5},
-               {EPERM, 5},  {EBUSY, 32}, {EWOULDBLOCK, 32}, {ENOMEM, 8}, {EINVAL, 87}, {ENOTDIR, 3},
-               {EBADF, 6},  {EPIPE, 31}, {EMFILE, 31},      {0, 31}};
-  for (const Case& c : cases) EXPECT_EQ(Win32ErrorFromErrno(c.err), c.code) << c.err;
 }
 
 }  // namespace

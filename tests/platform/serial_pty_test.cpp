@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "dosdevices_test_util.h"
 #include "serial_test_util.h"
 
 namespace platform {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/last_error.h"
+#include "tests/support/Wine.h"
 
 namespace platform {
 namespace {
@@ -74,8 +75,9 @@ TEST(Events, WaitAllTakesNothingUntilAllAreSet) {
 TEST(Events, BadWaitsFail) {
   Events e;
   HANDLE good = e.Add(TRUE, TRUE);
-  HANDLE closed = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  CloseHandle(closed);
+  // A handle once closed may be given out again at once (the system's
+  // handle tables reuse their slots): a value no handle has stands for it.
+  const HANDLE closed = 0x7FFFFF0;
   struct Case {
     std::vector<HANDLE> handles;
     BOOL waitAll;
@@ -85,7 +87,6 @@ TEST(Events, BadWaitsFail) {
       {{}, FALSE, ERROR_INVALID_PARAMETER},
       {{good, closed}, FALSE, ERROR_INVALID_HANDLE},
       {{0}, FALSE, ERROR_INVALID_HANDLE},
-      {{good, good}, TRUE, ERROR_INVALID_PARAMETER},
       {std::vector<HANDLE>(MAXIMUM_WAIT_OBJECTS + 1, good), FALSE, ERROR_INVALID_PARAMETER},
   };
   for (const Case& c : cases) {
@@ -97,6 +98,18 @@ TEST(Events, BadWaitsFail) {
   }
   EXPECT_FALSE(SetEvent(closed));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST(Events, WaitingForAllOfOneHandleTwiceFails) {
+  if (tests::UnderWine())
+    GTEST_SKIP() << "Wine waits for a handle named twice in a wait for all (WAIT_OBJECT_0) where "
+                    "Windows fails the call with ERROR_INVALID_PARAMETER";
+  Events e;
+  HANDLE good = e.Add(TRUE, TRUE);
+  HANDLE twice[2] = {good, good};
+  SetLastError(0);
+  EXPECT_EQ(WaitForMultipleObjects(2, twice, TRUE, 0), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 TEST(Events, TimeoutIsHonouredAndASetWakesAWaiter) {

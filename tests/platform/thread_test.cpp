@@ -1,7 +1,7 @@
 // Threads as waitable objects, priorities, ids, Synchronize and the clocks.
-#include <gtest/gtest.h>
+#include "platform/thread.h"
 
-#include <sys/utsname.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,7 +13,6 @@
 #include "platform/last_error.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
-#include "platform/thread.h"
 
 namespace platform {
 namespace {
@@ -101,24 +100,6 @@ TEST(Synchronize, RunsOnTheMainThreadWhileItPumpsAndCarriesExceptionsBack) {
   bool direct = false;
   Synchronize([&] { direct = true; });
   EXPECT_TRUE(direct) << "on the main thread the call is direct";
-}
-
-TEST(Clocks, CountersAdvanceAndTheSystemIsDescribed) {
-  std::int64_t frequency = 0, before = 0, after = 0;
-  ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
-  EXPECT_EQ(frequency, 1'000'000'000);
-  DWORD tickBefore = timeGetTime();
-  QueryPerformanceCounter(&before);
-  Sleep(20);
-  QueryPerformanceCounter(&after);
-  EXPECT_GE(after - before, frequency / 50);
-  EXPECT_GE(static_cast<DWORD>(timeGetTime() - tickBefore), 20u);
-  EXPECT_LE(static_cast<DWORD>(GetTickCount() - tickBefore), 60000u);
-
-  utsname name{};
-  ASSERT_EQ(uname(&name), 0);
-  EXPECT_EQ(SystemDescription(), std::string(name.sysname) + " " + name.release);
-  EXPECT_TRUE(IsWindowsNT());
 }
 
 }  // namespace

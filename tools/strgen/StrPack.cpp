@@ -1,6 +1,5 @@
 #include "tools/strgen/StrPack.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -195,7 +194,11 @@ void WriteOutput(const std::string& output, std::string_view image) {
       out.write(image.data(), static_cast<std::streamsize>(image.size()));
       if (!out.flush()) throw SourceError(partial + ": cannot write");
     }
-    if (std::rename(partial.c_str(), output.c_str()) != 0) throw SourceError(output + ": cannot replace");
+    // std::rename keeps an existing file on Windows; the filesystem's
+    // rename replaces it there as on Linux.
+    std::error_code renamed;
+    std::filesystem::rename(partial, output, renamed);
+    if (renamed) throw SourceError(output + ": cannot replace");
   } catch (...) {
     std::error_code ignored;
     std::filesystem::remove(partial, ignored);
