@@ -1,9 +1,8 @@
 // The waiting half of the port object where no thread of its own moves
 // data: a pending operation binds its event to the port, and the threads
 // that wait for it drive the device (serial_port.h).
-#include "platform/serial_port.h"
-
 #include "platform/handles.h"
+#include "platform/serial_port.h"
 
 namespace platform {
 

@@ -2,7 +2,6 @@
 // device alone: completions set kernel32's events, and a blocking call
 // sleeps on the port's condition variable (serial_port.h).
 #include "platform/serial_port.h"
-
 #include "platform/sync.h"
 
 namespace platform {
