@@ -77,6 +77,8 @@ class EnginePort {
  private:
   // The method receiver, on the dispatch thread.
   void OnTrigger(platform::UINT message);
+  // Takes what the receiver was announced; mutex_ held.
+  void TakeAnnounced(double now);
 
   std::unique_ptr<device::TSioWin32Dispatcher> dispatcher_;
   std::mutex mutex_;  // guards everything below; taken before the dispatcher's locks
@@ -102,7 +104,16 @@ EnginePort::EnginePort() : dispatcher_(std::make_unique<device::TSioWin32Dispatc
 void EnginePort::OnTrigger(platform::UINT message) {
   if (message != dispatcher::MsgTriggerAvail) return;
   const double now = bench::NowS();
-  std::lock_guard lock(mutex_);
+  // The main thread is woken after the lock is let go: woken under it, it
+  // would run on this CPU at once only to sleep on the lock again.
+  {
+    std::lock_guard lock(mutex_);
+    TakeAnnounced(now);
+  }
+  taken_.notify_all();
+}
+
+void EnginePort::TakeAnnounced(double now) {
   announcedAt_ = now;
   for (;;) {
     const std::int32_t untaken = dispatcher_->UnreadCount();
@@ -120,7 +131,6 @@ void EnginePort::OnTrigger(platform::UINT message) {
       }
     }
   }
-  taken_.notify_all();
 }
 
 void EnginePort::Write(const BYTE* data, std::size_t count) {

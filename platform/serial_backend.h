@@ -5,7 +5,9 @@
 // event mask and its history, pending overlapped reads, writes and event
 // waits, time-outs, the line-error bits and the control block that was set.
 // A back end only moves bytes and settings to and from one device and
-// reports what the device does. Back ends: serial_posix.cpp (a tty through
+// reports what the device does. A back end with a descriptor has no thread
+// of its own for input: the threads that wait for the port's operations
+// poll the descriptor and pull what has arrived (serial_port.h). Back ends: serial_posix.cpp (a tty through
 // termios, speeds through serial_termios2.cpp) and serial_fake.cpp (a
 // device scripted by a test, built into the test-support library only).
 #pragma once
@@ -36,6 +38,9 @@ class SerialEvents {
   // CE_OVERRUN). Either span may be empty.
   virtual void DeliverInput(std::span<const BYTE> bytes, std::span<const std::size_t> marked,
                             DWORD lineErrors) = 0;
+  // How many received bytes the port can take now; a back end that pulls
+  // leaves the rest in the device.
+  virtual std::size_t InputRoom() = 0;
   // Modem-line events (EV_CTS, EV_DSR, EV_RLSD, EV_RING, EV_RINGTE).
   virtual void DeliverEvents(DWORD events) = 0;
   // The device can take more output: the port retries its pending writes.
@@ -61,6 +66,18 @@ class SerialBackend {
 
   // Begins reporting to `events` (held weakly: the port may go away first).
   virtual void Start(std::weak_ptr<SerialEvents> events) = 0;
+  // The descriptor that waiting threads poll for input, output room and a
+  // hang-up, or -1 when the back end reports everything by itself. Valid
+  // from the open until Stop.
+  virtual int Descriptor() const { return -1; }
+  // Reads what the device holds now (as much as InputRoom allows), without
+  // waiting, and reports it (DeliverInput, and Vanished when the device is
+  // gone or `hangup` says the poll saw it hang up). Called without the
+  // port's lock, from any thread; pulls run one at a time (a second waits
+  // for the first and then takes what is left), so input keeps its order
+  // and a pull that returns finds what the device held before it began
+  // delivered.
+  virtual void Pull(bool /*hangup*/) {}
   // Ends all reporting and releases the device. No call into SerialEvents
   // starts after Stop has returned. Idempotent.
   virtual void Stop() = 0;

@@ -32,6 +32,8 @@ class ParmrkDecoder {
   void Feed(std::span<const BYTE> raw, DecodedInput& out);
   // Forgets a partly received sequence (after the input was purged).
   void Reset() { state_ = State::kPlain; }
+  // No sequence is cut: input without 0xFF needs no decoding.
+  bool Plain() const { return state_ == State::kPlain; }
 
  private:
   enum class State { kPlain, kAfterFF, kAfterFF00 };

@@ -11,9 +11,6 @@ namespace platform {
 
 namespace {
 
-// The value an overlapped record's Internal holds while its operation runs.
-constexpr std::uintptr_t kPending = 0x103;
-
 constexpr DWORD kKnownEvents = 0x3FFF;
 constexpr DWORD kLineStatusErrors = CE_FRAME | CE_OVERRUN | CE_RXPARITY;
 
@@ -68,11 +65,16 @@ void SerialPort::ByteQueue::Take(BYTE* out, std::size_t count) {
 }
 
 SerialPort::SerialPort(std::unique_ptr<SerialBackend> backend, bool overlapped, const DCB& initial)
-    : backend_(std::move(backend)), overlapped_(overlapped), dcb_(initial) {}
+    : backend_(std::move(backend)),
+      overlapped_(overlapped),
+      pulled_(backend_->Descriptor() >= 0),
+      dcb_(initial) {}
 
 SerialPort::~SerialPort() { backend_->Stop(); }
 
-void SerialPort::Start() { backend_->Start(weak_from_this()); }
+void SerialPort::PullInput() {
+  if (pulled_) backend_->Pull(false);
+}
 
 BOOL SerialPort::OnClose() {
   {
@@ -98,23 +100,12 @@ BOOL SerialPort::Fail(DWORD error) {
   return FALSE;
 }
 
-void SerialPort::MarkPending(OVERLAPPED* overlapped) {
-  overlapped->Internal = kPending;
-  overlapped->InternalHigh = 0;
-  if (overlapped->hEvent != 0) ResetEvent(overlapped->hEvent);
-}
-
-void SerialPort::Complete(OVERLAPPED* overlapped, DWORD error, DWORD transferred) {
-  overlapped->Internal = error;
-  overlapped->InternalHigh = transferred;
-  if (overlapped->hEvent != 0) SetEvent(overlapped->hEvent);
-  done_.notify_all();
-}
-
 BOOL SerialPort::Finish(Lock& lock, OVERLAPPED* overlapped, DWORD* transferred, bool async) {
   if (overlapped->Internal == kPending) {
     if (async) return Fail(ERROR_IO_PENDING);
-    done_.wait(lock, [&] { return overlapped->Internal != kPending; });
+    lock.unlock();
+    AwaitCompletion(overlapped);
+    lock.lock();
   }
   if (transferred != nullptr) *transferred = static_cast<DWORD>(overlapped->InternalHigh);
   if (overlapped->Internal != 0) return Fail(static_cast<DWORD>(overlapped->Internal));
@@ -200,6 +191,8 @@ BOOL SerialPort::WaitCommEvent(DWORD* events, OVERLAPPED* overlapped) {
   OVERLAPPED local{};
   const bool async = overlapped_ && overlapped != nullptr;
   if (overlapped == nullptr) overlapped = &local;
+  // Input that arrived while no wait was pending ends this one at once.
+  PullInput();
   Lock lock(mutex_);
   if (DWORD error = Unusable()) return Fail(error);
   // One wait at a time, and only with a mask to wait for.
@@ -208,7 +201,7 @@ BOOL SerialPort::WaitCommEvent(DWORD* events, OVERLAPPED* overlapped) {
   if ((history_ & mask_) != 0) {
     *events = history_ & mask_;
     history_ = 0;
-    Complete(overlapped, 0, 0);
+    Complete(overlapped, 0, 0, false);
   } else {
     wait_ = WaitOp{overlapped, events};
   }
@@ -219,6 +212,7 @@ BOOL SerialPort::ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED* ov
   OVERLAPPED local{};
   const bool async = overlapped_ && overlapped != nullptr;
   if (overlapped == nullptr) overlapped = &local;
+  PullInput();
   Lock lock(mutex_);
   if (read != nullptr) *read = 0;
   if (DWORD error = Unusable()) return Fail(error);
@@ -244,7 +238,7 @@ BOOL SerialPort::ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED* ov
 
   MarkPending(overlapped);
   if (reads_.empty() && ReadIsDue(op, now)) {
-    CompleteRead(op, Ready(op), 0);
+    CompleteRead(op, Ready(op), 0, false);
   } else {
     reads_.push_back(op);
     if (op.totalDeadline || op.interval != 0) backend_->DeadlineChanged();
@@ -268,9 +262,9 @@ bool SerialPort::ReadIsDue(const ReadOp& op, Clock::time_point now) const {
   return false;
 }
 
-void SerialPort::CompleteRead(ReadOp& op, std::size_t count, DWORD error) {
+void SerialPort::CompleteRead(ReadOp& op, std::size_t count, DWORD error, bool queued) {
   input_.Take(op.buffer, count);
-  Complete(op.overlapped, error, static_cast<DWORD>(count));
+  Complete(op.overlapped, error, static_cast<DWORD>(count), queued);
 }
 
 void SerialPort::ServiceReads(Clock::time_point now) {
@@ -305,7 +299,7 @@ BOOL SerialPort::WriteFile(const void* buffer, DWORD count, DWORD* written,
       }
     }
     if (accepted == count) {
-      Complete(overlapped, 0, count);
+      Complete(overlapped, 0, count, false);
       RaiseEvents(EV_TXEMPTY);
       return Finish(lock, overlapped, written, async);
     }
@@ -354,11 +348,22 @@ void SerialPort::ServiceWrites() {
 BOOL SerialPort::GetOverlappedResult(OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) {
   if (overlapped == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   Lock lock(mutex_);
-  if (overlapped->Internal == kPending && !wait) return Fail(ERROR_IO_INCOMPLETE);
+  if (overlapped->Internal == kPending && !wait) {
+    // A caller that only looks still finds done what the device has done.
+    lock.unlock();
+    PullInput();
+    lock.lock();
+    if (!closed_ && !vanished_) {
+      if (!writes_.empty()) ServiceWrites();
+      ServiceReads(Clock::now());
+    }
+    if (overlapped->Internal == kPending) return Fail(ERROR_IO_INCOMPLETE);
+  }
   return Finish(lock, overlapped, transferred, false);
 }
 
 BOOL SerialPort::ClearCommError(DWORD* errors, COMSTAT* status) {
+  PullInput();
   Lock lock(mutex_);
   if (DWORD error = Unusable()) return Fail(error);
   if (errors != nullptr) *errors = errors_;
@@ -488,6 +493,11 @@ void SerialPort::DeliverInput(std::span<const BYTE> bytes, std::span<const std::
   }
 }
 
+std::size_t SerialPort::InputRoom() {
+  Lock lock(mutex_);
+  return inputCapacity_ - std::min(inputCapacity_, input_.size());
+}
+
 void SerialPort::DeliverEvents(DWORD events) {
   Lock lock(mutex_);
   if (closed_ || vanished_) return;
@@ -509,6 +519,10 @@ void SerialPort::Vanished() {
 
 std::optional<std::chrono::steady_clock::time_point> SerialPort::NextDeadline() {
   Lock lock(mutex_);
+  return NextDeadlineLocked();
+}
+
+std::optional<SerialPort::Clock::time_point> SerialPort::NextDeadlineLocked() const {
   if (closed_ || vanished_ || reads_.empty()) return std::nullopt;
   const ReadOp& op = reads_.front();
   std::optional<Clock::time_point> next = op.totalDeadline;
@@ -525,5 +539,4 @@ void SerialPort::ServiceDeadlines() {
   if (closed_ || vanished_) return;
   ServiceReads(Clock::now());
 }
-
 }  // namespace platform

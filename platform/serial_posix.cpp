@@ -17,10 +17,12 @@
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <set>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/com_names.h"
 #include "platform/error_text.h"
@@ -38,6 +40,9 @@ using Clock = std::chrono::steady_clock;
 constexpr DWORD kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_RINGTE;
 constexpr DWORD kShadowModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
 constexpr tcflag_t kFraming = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+// The most one read of a tty returns: its line discipline holds 4096
+// bytes and hands out one less.
+constexpr std::size_t kLineBufferRead = 4095;
 
 // The per-process table of claimed devices. flock and TIOCEXCL keep other
 // processes out, but neither refuses a second open by this process (flock
@@ -95,12 +100,21 @@ bool IsPseudoTerminal(const struct stat& info) {
   return S_ISCHR(info.st_mode) && major(info.st_rdev) >= 136 && major(info.st_rdev) <= 143;
 }
 
+// The tty back end has no thread for input: the threads that wait for the
+// port's operations poll the descriptor and call Pull (serial_port.h). Two
+// threads of its own exist only on demand: a write helper, once a write had
+// to wait for room (it alone watches for room and keeps pending writes
+// going), and a modem-line watcher, once the event mask asks for modem
+// events on a device that has modem lines (a tty gives no descriptor event
+// for them).
 class PosixSerialBackend final : public SerialBackend {
  public:
   static std::unique_ptr<SerialBackend> Open(const std::filesystem::path& path, DWORD& error);
   ~PosixSerialBackend() override;
 
   void Start(std::weak_ptr<SerialEvents> events) override;
+  int Descriptor() const override { return fd_; }
+  void Pull(bool hangup) override;
   void Stop() override;
   DWORD ApplyState(const DCB& dcb) override;
   DWORD ApplyEventMask(DWORD mask) override;
@@ -110,7 +124,7 @@ class PosixSerialBackend final : public SerialBackend {
   DWORD Escape(DWORD function) override;
   DWORD ModemStatus(DWORD& status) override;
   DWORD OutputQueued() override;
-  void DeadlineChanged() override { Wake(); }
+  void DeadlineChanged() override {}
 
  private:
   DWORD Acquire(const std::filesystem::path& path);
@@ -120,41 +134,44 @@ class PosixSerialBackend final : public SerialBackend {
   void Release();
   void Wake();
 
-  // Event thread.
-  void Run();
-  int PollTimeout();
+  // Input, under pullMutex_.
   bool Drain();
-  void Deliver();
+  void DropPurged(std::size_t& filled);
+  void Deliver(std::span<const BYTE> raw);
   DWORD ClassifyErrors(const DecodedInput& input);
-  void ManageModemWatch();
-  void StopModemWatch();
 
+  // Write helper.
+  void RunWriter();
   // Modem-line thread.
   void RunModemWatch();
+  void StopModemWatch();
 
-  int fd_ = -1;
-  int wake_ = -1;  // eventfd: Stop, WatchWritable, DeadlineChanged, mask changes
+  int fd_ = -1;    // closed by Stop under pullMutex_, after the helpers ended
+  int wake_ = -1;  // eventfd: wakes the write helper (Stop, WatchWritable)
   std::optional<Claims::Key> claim_;
   bool pty_ = false;
   bool modemLines_ = false;  // TIOCMGET works
   bool counters_ = false;    // TIOCGICOUNT works
-  std::weak_ptr<SerialEvents> events_;  // set by Start before the threads run
+  std::weak_ptr<SerialEvents> events_;  // set by Start, before any other call
 
   std::atomic<bool> stopping_{false};
   std::atomic<bool> watchWritable_{false};
   std::atomic<bool> purgeInput_{false};
   std::atomic<bool> parityOn_{false};
-  std::atomic<DWORD> mask_{0};
   std::atomic<bool> modemWaitWorks_{true};
-  std::thread thread_;
 
-  // Event thread only.
-  ParmrkDecoder decoder_;
-  DecodedInput decoded_;
-  serial_icounter_struct counts_{};
+  // Guards the reading of input, so that two pulling threads cannot put
+  // it out of order, and the descriptor's end (`pulled_` false after Stop).
+  std::mutex pullMutex_;
+  bool open_ = true;                 // guarded by pullMutex_
+  std::vector<BYTE> raw_;            // guarded by pullMutex_; read buffer, sized once
+  ParmrkDecoder decoder_;            // guarded by pullMutex_
+  DecodedInput decoded_;             // guarded by pullMutex_
+  serial_icounter_struct counts_{};  // guarded by pullMutex_
 
-  // The modem-line thread, started and stopped by the event thread (and
-  // by Stop once the event thread has ended).
+  // Started under the port's lock (WatchWritable, ApplyEventMask), joined
+  // by Stop only.
+  std::thread writer_;
   std::thread modemThread_;
   std::mutex modemMutex_;  // guards modemStop_ and modemDone_
   std::condition_variable modemDoneChanged_;
@@ -200,8 +217,8 @@ DWORD PosixSerialBackend::MakeRaw() {
   TtyLine line;
   if (int err = ReadTtyLine(fd_, line)) return ErrorOf(err);
   // Raw bytes in and out; the receiver marks errors (PARMRK) and keeps the
-  // eighth bit (no ISTRIP); reads never wait in the driver (VMIN=VTIME=0)
-  // because the event thread reads only what poll reported.
+  // eighth bit (no ISTRIP); reads never wait in the driver (VMIN=VTIME=0):
+  // a pull takes what has arrived and goes.
   line.iflag = INPCK | PARMRK;
   line.oflag = 0;
   line.lflag = 0;
@@ -218,6 +235,8 @@ PosixSerialBackend::~PosixSerialBackend() {
 }
 
 void PosixSerialBackend::Release() {
+  std::lock_guard lock(pullMutex_);
+  open_ = false;
   if (fd_ >= 0) {
     ioctl(fd_, TIOCNXCL);
     close(fd_);  // also drops the flock
@@ -231,17 +250,21 @@ void PosixSerialBackend::Release() {
 
 void PosixSerialBackend::Start(std::weak_ptr<SerialEvents> events) {
   events_ = std::move(events);
-  thread_ = std::thread([this] { Run(); });
+  // What the driver holds at once: a read of the tty gives at most 4095
+  // bytes, so a batch is several reads handed on together.
+  std::lock_guard lock(pullMutex_);
+  raw_.resize(64 * 1024);
 }
 
 void PosixSerialBackend::Stop() {
   if (stopping_.exchange(true)) return;
-  if (thread_.joinable()) {
+  if (writer_.joinable()) {
     Wake();
-    if (thread_.get_id() == std::this_thread::get_id()) {
-      thread_.detach();
+    // The helper's own report may end in the port's close.
+    if (writer_.get_id() == std::this_thread::get_id()) {
+      writer_.detach();
     } else {
-      thread_.join();
+      writer_.join();
     }
   }
   StopModemWatch();
@@ -335,8 +358,13 @@ DWORD PosixSerialBackend::SetLine(int bit, bool on) {
 }
 
 DWORD PosixSerialBackend::ApplyEventMask(DWORD mask) {
-  mask_ = mask;
-  Wake();  // the event thread starts or stops watching the modem lines
+  // Started once asked for and kept until the close: it only reports, and
+  // the port drops events its mask no longer holds.
+  if ((mask & kModemEvents) != 0 && modemLines_ && modemWaitWorks_ && !modemThread_.joinable() &&
+      !stopping_) {
+    WakeSignal();
+    modemThread_ = std::thread([this] { RunModemWatch(); });
+  }
   return 0;
 }
 
@@ -352,7 +380,12 @@ DWORD PosixSerialBackend::Transmit(std::span<const BYTE> data, std::size_t& acce
 }
 
 void PosixSerialBackend::WatchWritable(bool on) {
-  if (watchWritable_.exchange(on) != on) Wake();
+  if (watchWritable_.exchange(on) == on || !on || stopping_) return;
+  if (writer_.joinable()) {
+    Wake();
+  } else {
+    writer_ = std::thread([this] { RunWriter(); });
+  }
 }
 
 DWORD PosixSerialBackend::Purge(DWORD flags) {
@@ -403,59 +436,36 @@ DWORD PosixSerialBackend::OutputQueued() {
   return static_cast<DWORD>(queued);
 }
 
-// --- Event thread -------------------------------------------------------
+// --- Input ----------------------------------------------------------------
 
-void PosixSerialBackend::Run() {
-  for (;;) {
-    // Every request (stop, writable, deadline, mask) is stored before the
-    // eventfd is written, and the eventfd is read before the requests are
-    // looked at here, so no request can be consumed unseen.
-    if (stopping_) return;
-    pollfd fds[2] = {{fd_, static_cast<short>(POLLIN | (watchWritable_ ? POLLOUT : 0)), 0},
-                     {wake_, POLLIN, 0}};
-    const int timeout = PollTimeout();
-    const int ready = poll(fds, 2, timeout);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) break;  // poll itself failed: treat the device as lost
-    if (fds[1].revents & POLLIN) {
-      std::uint64_t count = 0;
-      [[maybe_unused]] ssize_t got = read(wake_, &count, sizeof count);
-      ManageModemWatch();
-    }
-    const short device = fds[0].revents;
-    // Data that came before a hang-up is delivered before the hang-up.
-    if ((device & (POLLIN | POLLHUP | POLLERR)) && !Drain()) break;
-    if (device & (POLLHUP | POLLERR | POLLNVAL)) break;
-    if (device & POLLOUT) {
-      if (auto events = events_.lock()) events->Writable();
-    }
-    if (timeout >= 0) {
-      if (auto events = events_.lock()) events->ServiceDeadlines();
-    }
-  }
+void PosixSerialBackend::Pull(bool hangup) {
+  // A second puller waits for the first rather than returning at once: a
+  // poll that saw input and came back without it would poll again at once,
+  // and on a shared CPU spin away the time the first puller needs.
+  std::lock_guard lock(pullMutex_);
+  if (!open_) return;
+  // Data that came before a hang-up is delivered before the hang-up.
+  const bool alive = Drain();
+  if (alive && !hangup) return;
   if (auto events = events_.lock()) events->Vanished();
 }
 
-int PosixSerialBackend::PollTimeout() {
-  std::optional<Clock::time_point> next;
-  if (auto events = events_.lock()) next = events->NextDeadline();
-  if (!next) return -1;
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
-  return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
-}
-
 bool PosixSerialBackend::Drain() {
-  // What the driver holds is read to the end and handed on as one batch: a
-  // pseudo-terminal or a fast line fills each read (at most 4095 bytes with
-  // the tty line discipline), and a hand-over per read costs the port's lock
-  // and a wake-up of the waiting caller each time. The read that finds
-  // nothing ends the batch, so a lone character is handed on at once.
-  constexpr std::size_t kBatch = 16384;
-  BYTE raw[4096];
-  decoded_.Clear();
+  // What the driver holds is read to the end (or until the buffer is full)
+  // and handed on as one block: a hand-over costs the port's lock and the
+  // completion of waits each time. The read that finds nothing ends it.
+  // At most one buffer a pull, and no more than the port has room for: the
+  // rest waits in the driver, and the thread that pulled goes on to
+  // complete what this input ends. (0xFF comes doubled, so the decoded
+  // input is never longer than what was read.)
+  auto sink = events_.lock();
+  if (!sink) return true;
+  const std::size_t limit = std::min(raw_.size(), sink->InputRoom());
+  std::size_t filled = 0;
   bool alive = true;
-  for (;;) {
-    const ssize_t got = read(fd_, raw, sizeof raw);
+  while (filled < limit) {
+    DropPurged(filled);
+    const ssize_t got = read(fd_, raw_.data() + filled, limit - filled);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && errno == EAGAIN) break;
     if (got < 0) {
@@ -463,24 +473,37 @@ bool PosixSerialBackend::Drain() {
       break;
     }
     if (got == 0) break;  // VMIN=VTIME=0 reads 0 when nothing is left
-    if (purgeInput_.exchange(false)) {
-      // Input read before the purge was seen is purged with the rest.
-      decoder_.Reset();
-      decoded_.Clear();
-    }
-    decoder_.Feed(std::span<const BYTE>(raw, static_cast<std::size_t>(got)), decoded_);
-    if (decoded_.bytes.size() >= kBatch) Deliver();
+    filled += static_cast<std::size_t>(got);
+    // A read that did not fill the line discipline's buffer emptied it:
+    // asking again would read 0 and cost a system call per wake-up.
+    if (static_cast<std::size_t>(got) < kLineBufferRead) break;
   }
-  // Data that came before a hang-up is delivered before the hang-up.
-  Deliver();
+  DropPurged(filled);
+  Deliver(std::span(raw_.data(), filled));
   return alive;
 }
 
-void PosixSerialBackend::Deliver() {
-  if (decoded_.bytes.empty() && decoded_.breaks == 0) return;
-  const DWORD errors = ClassifyErrors(decoded_);
-  if (auto events = events_.lock()) events->DeliverInput(decoded_.bytes, decoded_.marked, errors);
+void PosixSerialBackend::DropPurged(std::size_t& filled) {
+  // Input read before a purge was seen is purged with the rest; what is
+  // read after it came after the driver's queue was emptied.
+  if (!purgeInput_.exchange(false)) return;
+  decoder_.Reset();
+  filled = 0;
+}
+
+void PosixSerialBackend::Deliver(std::span<const BYTE> raw) {
+  if (raw.empty()) return;
+  auto events = events_.lock();
+  if (!events) return;
+  // The common case, nothing marked and no 0xFF, goes to the port as read.
+  if (decoder_.Plain() && std::memchr(raw.data(), 0xFF, raw.size()) == nullptr) {
+    events->DeliverInput(raw, {}, counters_ ? ClassifyErrors(DecodedInput{}) : 0);
+    return;
+  }
   decoded_.Clear();
+  decoder_.Feed(raw, decoded_);
+  if (decoded_.bytes.empty() && decoded_.breaks == 0) return;
+  events->DeliverInput(decoded_.bytes, decoded_.marked, ClassifyErrors(decoded_));
 }
 
 DWORD PosixSerialBackend::ClassifyErrors(const DecodedInput& input) {
@@ -507,16 +530,6 @@ DWORD PosixSerialBackend::ClassifyErrors(const DecodedInput& input) {
   return errors;
 }
 
-void PosixSerialBackend::ManageModemWatch() {
-  const bool wanted = modemLines_ && modemWaitWorks_ && (mask_ & kModemEvents) != 0;
-  if (wanted && !modemThread_.joinable()) {
-    WakeSignal();
-    modemThread_ = std::thread([this] { RunModemWatch(); });
-  } else if (!wanted && modemThread_.joinable()) {
-    StopModemWatch();
-  }
-}
-
 void PosixSerialBackend::StopModemWatch() {
   if (!modemThread_.joinable()) return;
   std::unique_lock lock(modemMutex_);
@@ -532,6 +545,28 @@ void PosixSerialBackend::StopModemWatch() {
   lock.lock();
   modemStop_ = false;
   modemDone_ = false;
+}
+
+// --- Write helper ---------------------------------------------------------
+
+void PosixSerialBackend::RunWriter() {
+  // Sleeps on the wake descriptor alone while no write waits for room (a
+  // hung-up descriptor would otherwise end every poll at once).
+  while (!stopping_) {
+    const bool watching = watchWritable_;
+    pollfd fds[2] = {{watching ? fd_ : -1, POLLOUT, 0}, {wake_, POLLIN, 0}};
+    const int ready = poll(fds, 2, -1);
+    if (ready < 0 && errno != EINTR) return;
+    if (ready <= 0) continue;
+    if (fds[1].revents & POLLIN) {
+      std::uint64_t count = 0;
+      [[maybe_unused]] ssize_t got = read(wake_, &count, sizeof count);
+    }
+    if (stopping_) return;
+    if (fds[0].revents & (POLLOUT | POLLHUP | POLLERR)) {
+      if (auto events = events_.lock()) events->Writable();
+    }
+  }
 }
 
 DWORD ModemEventsBetween(int before, int after, const serial_icounter_struct* oldCounts,

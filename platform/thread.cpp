@@ -129,6 +129,7 @@ void RunThread(const std::shared_ptr<ThreadObject>& thread, const std::function<
   // The thread's windows and queue go before its handle is signalled, so a
   // thread that waited for it finds nothing of it left.
   detail::ReleaseCurrentThreadQueue();
+  detail::Parker::ReleaseCurrent();
   thread->Ended();
 }
 

@@ -461,6 +461,37 @@ TEST_F(FakeSerial, CloseAbortsWaitersOnOtherThreads) {
   port = INVALID_HANDLE_VALUE;
 }
 
+TEST_F(FakeSerial, OneThreadWaitsForTwoPortsUntilOneVanishes) {
+  auto otherDevice = FakeSerialDevice::Register(kCom + 1);
+  const HANDLE other = OpenPort(kCom + 1);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  const HANDLE ports[2] = {port, other};
+  DWORD events[2] = {};
+  Overlapped ov[2];
+  const HANDLE waits[2] = {ov[0].record.hEvent, ov[1].record.hEvent};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(SetCommMask(ports[i], EV_RXCHAR));
+    EXPECT_FAILS_WITH(WaitCommEvent(ports[i], &events[i], &ov[i].record), ERROR_IO_PENDING);
+  }
+  std::atomic<DWORD> first{WAIT_FAILED}, second{WAIT_FAILED};
+  std::thread waiter([&] {
+    first = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    ResetEvent(waits[1]);
+    second = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+  });
+  otherDevice->InjectReceived("x");
+  ASSERT_TRUE(Eventually([&] { return first.load() != WAIT_FAILED; }));
+  device->Vanish();
+  waiter.join();
+  EXPECT_EQ(first.load(), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(events[1], EV_RXCHAR);
+  EXPECT_EQ(second.load(), WAIT_OBJECT_0);
+  DWORD count = 0;
+  EXPECT_FAILS_WITH(GetOverlappedResult(port, &ov[0].record, &count, FALSE), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(CloseHandle(other));
+  FakeSerialDevice::Unregister(kCom + 1);
+}
+
 TEST(FakeSerialBlocking, NonOverlappedCallsWaitForCompletion) {
   auto device = FakeSerialDevice::Register(kCom);
   HANDLE port = OpenPort(kCom, false);

@@ -8,7 +8,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -202,6 +204,223 @@ TEST_F(PtySerial, EventWaitEndsOnDataAndOnSetCommMask) {
   EXPECT_TRUE(ov.Signalled(5000));
   ASSERT_TRUE(GetOverlappedResult(port, &ov.record, &transferred, FALSE));
   EXPECT_EQ(events, 0u);
+}
+
+std::size_t ThreadsInProcess() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<std::size_t>(std::distance(tasks, std::filesystem::directory_iterator()));
+}
+
+TEST_F(PtySerial, WaitsAreCompletedByTheThreadThatWaits) {
+  // The port has no thread of its own: with this thread the only one in
+  // the process, only its own wait can move the byte into the port.
+  const std::size_t threads = ThreadsInProcess();
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  DWORD events = 0, count = 0;
+  Overlapped ov;
+  EXPECT_FAILS_WITH(WaitCommEvent(port, &events, &ov.record), ERROR_IO_PENDING);
+  ASSERT_EQ(write(master, "a", 1), 1);
+  EXPECT_EQ(WaitForSingleObject(ov.record.hEvent, 5000), WAIT_OBJECT_0);
+  ASSERT_TRUE(GetOverlappedResult(port, &ov.record, &count, FALSE));
+  EXPECT_EQ(events, EV_RXCHAR);
+
+  // Armed after the byte is in the driver: the wait ends at once.
+  ASSERT_EQ(write(master, "b", 1), 1);
+  ASSERT_TRUE(Eventually([&] {
+    // The byte reaches the slave side after the master's write returns.
+    events = 0;
+    if (WaitCommEvent(port, &events, &ov.record)) return true;
+    PurgeComm(port, PURGE_RXABORT);
+    return false;
+  }));
+  EXPECT_EQ(events, EV_RXCHAR);
+  char buffer[8];
+  SetTimeouts(port, MAXDWORD, 0, 0);
+  ASSERT_TRUE(ReadFile(port, buffer, sizeof buffer, &count, &ov.record));
+  EXPECT_EQ(std::string(buffer, count), "ab");
+  EXPECT_EQ(ThreadsInProcess(), threads);
+}
+
+TEST_F(PtySerial, OneThreadWaitsForTwoPortsUntilOneVanishes) {
+  int otherMaster = -1, otherSlave = -1;
+  char name[256] = {};
+  ASSERT_EQ(openpty(&otherMaster, &otherSlave, name, nullptr, nullptr), 0);
+  close(otherSlave);
+  config.Link(kCom + 3, name);
+  const HANDLE other = OpenPort(kCom + 3);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  DWORD events[2] = {}, count = 0;
+  Overlapped ov[2];
+  const HANDLE ports[2] = {port, other};
+  const HANDLE waits[2] = {ov[0].record.hEvent, ov[1].record.hEvent};
+  auto arm = [&](int i) {
+    ASSERT_TRUE(SetCommMask(ports[i], EV_RXCHAR));
+    EXPECT_FAILS_WITH(WaitCommEvent(ports[i], &events[i], &ov[i].record), ERROR_IO_PENDING);
+  };
+  arm(0);
+  arm(1);
+  ASSERT_EQ(write(otherMaster, "x", 1), 1);
+  EXPECT_EQ(WaitForMultipleObjects(2, waits, FALSE, 5000), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(events[1], EV_RXCHAR);
+  EXPECT_FALSE(ov[0].Signalled());
+  ResetEvent(waits[1]);
+  ASSERT_EQ(write(master, "y", 1), 1);
+  EXPECT_EQ(WaitForMultipleObjects(2, waits, FALSE, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(events[0], EV_RXCHAR);
+
+  // The second port's device goes away while both are waited for.
+  SetTimeouts(other, MAXDWORD, 0, 0);
+  char buffer[4];
+  ASSERT_TRUE(ReadFile(other, buffer, sizeof buffer, &count, &ov[1].record));
+  ResetEvent(waits[0]);
+  arm(0);
+  arm(1);
+  close(otherMaster);
+  EXPECT_EQ(WaitForMultipleObjects(2, waits, FALSE, 5000), WAIT_OBJECT_0 + 1);
+  EXPECT_FAILS_WITH(GetOverlappedResult(other, &ov[1].record, &count, FALSE), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(CloseHandle(other));
+}
+
+TEST_F(PtySerial, PurgeAndCloseEndWaitsOfAnotherThread) {
+  SetTimeouts(port, 0, 0, 0);
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  char buffer[8];
+  DWORD events = 0, count = 0;
+  Overlapped readOv, waitOv;
+  EXPECT_FAILS_WITH(ReadFile(port, buffer, sizeof buffer, &count, &readOv.record), ERROR_IO_PENDING);
+  EXPECT_FAILS_WITH(WaitCommEvent(port, &events, &waitOv.record), ERROR_IO_PENDING);
+  DWORD readWoke = 0, waitWoke = 0;
+  std::thread reader([&] { readWoke = WaitForSingleObject(readOv.record.hEvent, INFINITE); });
+  std::thread waiter([&] { waitWoke = WaitForSingleObject(waitOv.record.hEvent, INFINITE); });
+  ASSERT_TRUE(PurgeComm(port, PURGE_RXABORT));
+  reader.join();
+  EXPECT_EQ(readWoke, WAIT_OBJECT_0);
+  EXPECT_FAILS_WITH(GetOverlappedResult(port, &readOv.record, &count, FALSE), ERROR_OPERATION_ABORTED);
+  EXPECT_FALSE(waitOv.Signalled());
+  ASSERT_TRUE(CloseHandle(port));
+  const HANDLE closed = port;
+  port = INVALID_HANDLE_VALUE;
+  waiter.join();
+  EXPECT_EQ(waitWoke, WAIT_OBJECT_0);
+  EXPECT_EQ(waitOv.record.Internal, ERROR_OPERATION_ABORTED);
+  EXPECT_FAILS_WITH(GetOverlappedResult(closed, &waitOv.record, &count, FALSE), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(PtySerial, WakeUpsReachAThreadWhetherItPollsAPortOrSleeps) {
+  // A wake-up is handed out after the sync lock is free, so it may land
+  // when its sleeper has gone from polling a port to a plain sleep or back.
+  // None may be lost (the waits below would run out) and none may end a
+  // wait that nothing satisfied.
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  SetTimeouts(port, MAXDWORD, 0, 0);
+  const HANDLE plain = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  const HANDLE go = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  std::atomic<bool> stop{false};
+  std::thread setter([&] {
+    while (!stop) {
+      if (WaitForSingleObject(go, 5000) == WAIT_OBJECT_0 && !stop) SetEvent(plain);
+    }
+  });
+  // Ends the setter however the rounds end.
+  struct Ending {
+    std::atomic<bool>& stop;
+    HANDLE go, plain;
+    std::thread& setter;
+    ~Ending() {
+      stop = true;
+      SetEvent(go);
+      setter.join();
+      CloseHandle(go);
+      CloseHandle(plain);
+    }
+  } ending{stop, go, plain, setter};
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE(round);
+    DWORD events = 0, count = 0;
+    Overlapped ov;
+    EXPECT_FAILS_WITH(WaitCommEvent(port, &events, &ov.record), ERROR_IO_PENDING);
+    const HANDLE both[2] = {ov.record.hEvent, plain};
+    // Set by the other thread while this one polls the port.
+    SetEvent(go);
+    ASSERT_EQ(WaitForMultipleObjects(2, both, FALSE, 5000), WAIT_OBJECT_0 + 1);
+    // Input ends the same wait, moved by this thread's poll.
+    ASSERT_EQ(write(master, "x", 1), 1);
+    ASSERT_EQ(WaitForMultipleObjects(2, both, FALSE, 5000), WAIT_OBJECT_0);
+    ASSERT_TRUE(GetOverlappedResult(port, &ov.record, &count, FALSE));
+    EXPECT_EQ(events, EV_RXCHAR);
+    char byte = 0;
+    ASSERT_TRUE(ReadFile(port, &byte, 1, &count, &ov.record));
+    ASSERT_EQ(count, 1u);
+    // A plain sleep right after: nothing sets the event, then the other
+    // thread does.
+    ASSERT_EQ(WaitForSingleObject(plain, 1), WAIT_TIMEOUT);
+    SetEvent(go);
+    ASSERT_EQ(WaitForSingleObject(plain, 5000), WAIT_OBJECT_0);
+  }
+}
+
+TEST_F(PtySerial, EchoedBytesAreAllSeenWhileAnotherThreadPulls) {
+  // A far end echoes every byte at once, so the answer races the arming
+  // of the wait and the waiter's entry into poll; a second thread pulls
+  // the driver all the while (ClearCommError), so the waiter often finds
+  // the input taken by the other puller and must be woken by its
+  // completion. Every round trip must end, with the bytes in order.
+  std::atomic<bool> stop{false};
+  std::thread echo([&] {
+    while (!stop) {
+      pollfd fd{master, POLLIN, 0};
+      if (poll(&fd, 1, 10) != 1) continue;
+      char byte = 0;
+      if (read(master, &byte, 1) != 1) continue;
+      ASSERT_EQ(write(master, &byte, 1), 1);
+    }
+  });
+  std::thread looker([&] {
+    while (!stop) InQueue();
+  });
+  SetTimeouts(port, MAXDWORD, 0, 0);
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  Overlapped waitOv, readOv, writeOv;
+  constexpr int kRounds = 400;
+  int received = 0, lost = 0, waited = 0;
+  for (int i = 0; i < kRounds && lost == 0; ++i) {
+    const char sent = static_cast<char>(i);
+    DWORD count = 0, events = 0;
+    ASSERT_TRUE(WriteFile(port, &sent, 1, &count, &writeOv.record));
+    char got = 0;
+    count = 0;
+    while (count == 0 && lost == 0) {
+      if (!WaitCommEvent(port, &events, &waitOv.record)) {
+        ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+        ++waited;
+        // Both ways a waiting thread finishes an overlapped operation.
+        if (i % 2 == 0) {
+          if (WaitForSingleObject(waitOv.record.hEvent, 5000) != WAIT_OBJECT_0) ++lost;
+        } else {
+          std::thread guard([&] {
+            // A lost wake-up would hang here for good: end it after a while
+            // and count it.
+            if (!waitOv.Signalled(5000)) PurgeComm(port, PURGE_RXABORT);
+          });
+          DWORD unused = 0;
+          if (!GetOverlappedResult(port, &waitOv.record, &unused, TRUE)) ++lost;
+          guard.join();
+        }
+      }
+      if (lost != 0) break;
+      ASSERT_TRUE(ReadFile(port, &got, 1, &count, &readOv.record));
+    }
+    if (count == 1) {
+      EXPECT_EQ(got, sent) << "round " << i;
+      ++received;
+    }
+  }
+  stop = true;
+  echo.join();
+  looker.join();
+  EXPECT_EQ(lost, 0);
+  EXPECT_EQ(received, kRounds);
+  RecordProperty("rounds_that_waited", waited);
 }
 
 TEST_F(PtySerial, LineSettingsAreKeptAndModemLinesAreShadows) {

@@ -2,9 +2,11 @@
 #include "platform/sync.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -169,6 +171,39 @@ TEST(Interlocked, CountsFromManyThreads) {
   for (auto& t : threads) t.join();
   EXPECT_EQ(counter.load(), 4000);
   EXPECT_EQ(InterlockedExchange(counter, 7), 4000);
+}
+
+// exit() destroys the calling thread's thread_local objects and then runs
+// the static destructors, which may still set events (a panel that loses
+// its display ends that way with ports open). A wake-up from there must
+// neither touch the thread's destroyed wait state nor get lost.
+TEST(EventsDeathTest, StaticDestructorsRunByExitStillWakeWaiters) {
+  EXPECT_EXIT(
+      {
+        static const HANDLE go = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        static const HANDLE answer = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        std::thread([] {
+          for (;;) {
+            WaitForSingleObject(go, INFINITE);
+            SetEvent(answer);
+          }
+        }).detach();
+        // A round before exit: this thread has handed out wake-ups.
+        SetEvent(go);
+        if (WaitForSingleObject(answer, 5000) != WAIT_OBJECT_0) _exit(2);
+        struct AtExit {
+          AtExit() = default;
+          AtExit(const AtExit&) = delete;
+          AtExit& operator=(const AtExit&) = delete;
+          ~AtExit() {
+            SetEvent(go);
+            _exit(WaitForSingleObject(answer, 5000) == WAIT_OBJECT_0 ? 0 : 3);
+          }
+        };
+        static AtExit atExit;
+        std::exit(1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
