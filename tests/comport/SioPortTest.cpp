@@ -107,8 +107,10 @@ TEST(SioComPort, FailedOpensRaiseTheirClassAndLeaveThePortClosed) {
     } catch (const errors::EOpenComm& e) {
       EXPECT_EQ(e.Message().substr(0, e.Message().find('\n')), c.message);
       EXPECT_NE(e.Message().find(c.secondLineSays), std::string::npos) << e.Message();
-      if (c.openError == platform::ERROR_ACCESS_DENIED || c.openError == platform::ERROR_SHARING_VIOLATION)
+      if (c.openError == platform::ERROR_ACCESS_DENIED ||
+          c.openError == platform::ERROR_SHARING_VIOLATION) {
         EXPECT_NE(dynamic_cast<const errors::EAlreadyOpen*>(&e), nullptr);
+      }
     }
     EXPECT_FALSE(port.Open());
     EXPECT_EQ(port.OpenState(), comport::osClosed);
