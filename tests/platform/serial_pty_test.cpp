@@ -101,7 +101,8 @@ TEST_F(PtySerial, ReadReturnsAtOnceWithWhatArrived) {
   EXPECT_EQ(read, 0u);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 
-  // 0xFF comes through PARMRK's doubling unharmed.
+  // 0xFF and NUL, which a marking line discipline would have changed,
+  // come through unharmed.
   const std::string sent = "hello\xFF\x00world";
   ASSERT_EQ(write(master, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
   ASSERT_TRUE(Eventually([&] { return InQueue() == sent.size(); }));
@@ -110,9 +111,9 @@ TEST_F(PtySerial, ReadReturnsAtOnceWithWhatArrived) {
 }
 
 TEST_F(PtySerial, BurstArrivesWholeAndInOrder) {
-  // Far more than one read of the driver and one hand-over of the event
-  // thread, with 0xFF (doubled by PARMRK) falling on every read boundary
-  // sooner or later: every byte arrives once, unchanged, in order.
+  // Far more than one read of the driver, with 0xFF (the marking prefix
+  // of a line that marks errors) falling on every read boundary sooner or
+  // later: every byte arrives once, unchanged, in order.
   SetTimeouts(port, MAXDWORD, 0, 0);
   ASSERT_TRUE(SetupComm(port, 1 << 18, 4096));
   std::string sent(150000, '\0');
