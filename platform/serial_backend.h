@@ -78,6 +78,11 @@ class SerialBackend {
   // and a pull that returns finds what the device held before it began
   // delivered.
   virtual void Pull(bool /*hangup*/) {}
+  // The same, except that while another thread pulls it returns at once:
+  // what the device holds then is on its way into the port already. For
+  // the calls that only report on input, which would otherwise queue up
+  // behind each other's reads.
+  virtual void PullUnlessPulling() {}
   // Ends all reporting and releases the device. No call into SerialEvents
   // starts after Stop has returned. Idempotent.
   virtual void Stop() = 0;

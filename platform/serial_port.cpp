@@ -73,7 +73,7 @@ SerialPort::SerialPort(std::unique_ptr<SerialBackend> backend, bool overlapped, 
 SerialPort::~SerialPort() { backend_->Stop(); }
 
 void SerialPort::PullInput() {
-  if (pulled_) backend_->Pull(false);
+  if (pulled_) backend_->PullUnlessPulling();
 }
 
 BOOL SerialPort::OnClose() {

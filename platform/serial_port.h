@@ -153,7 +153,8 @@ class SerialPort final : public KernelObject,
 
   // Why a call cannot go on, or 0. Run with the lock held.
   DWORD Unusable() const;
-  // Reads what the device holds into the port; no lock held.
+  // Reads what the device holds into the port, unless another thread is
+  // doing so; no lock held.
   void PullInput();
   // Sleeps, driving the port, until the operation is no longer pending.
   void AwaitCompletion(const OVERLAPPED* overlapped);

@@ -115,6 +115,7 @@ class PosixSerialBackend final : public SerialBackend {
   void Start(std::weak_ptr<SerialEvents> events) override;
   int Descriptor() const override { return fd_; }
   void Pull(bool hangup) override;
+  void PullUnlessPulling() override;
   void Stop() override;
   DWORD ApplyState(const DCB& dcb) override;
   DWORD ApplyEventMask(DWORD mask) override;
@@ -459,6 +460,17 @@ void PosixSerialBackend::Pull(bool hangup) {
   const bool alive = Drain();
   if (alive && !hangup) return;
   if (auto events = events_.lock()) events->Vanished();
+}
+
+void PosixSerialBackend::PullUnlessPulling() {
+  // The dispatch thread's status and read calls and the event thread's
+  // next wait each pull; on one CPU, queuing behind each other's reads
+  // cost a round of futex wake-ups per character.
+  std::unique_lock lock(pullMutex_, std::try_to_lock);
+  if (!lock.owns_lock() || !open_) return;
+  if (!Drain()) {
+    if (auto events = events_.lock()) events->Vanished();
+  }
 }
 
 bool PosixSerialBackend::Drain() {
