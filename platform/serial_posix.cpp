@@ -139,6 +139,7 @@ class PosixSerialBackend final : public SerialBackend {
   void Wake();
 
   // Input, under pullMutex_.
+  void PullLocked(bool hangup);
   bool Drain();
   void DropPurged(std::size_t& filled);
   void Deliver(std::span<const BYTE> raw);
@@ -455,11 +456,7 @@ void PosixSerialBackend::Pull(bool hangup) {
   // poll that saw input and came back without it would poll again at once,
   // and on a shared CPU spin away the time the first puller needs.
   std::lock_guard lock(pullMutex_);
-  if (!open_) return;
-  // Data that came before a hang-up is delivered before the hang-up.
-  const bool alive = Drain();
-  if (alive && !hangup) return;
-  if (auto events = events_.lock()) events->Vanished();
+  PullLocked(hangup);
 }
 
 void PosixSerialBackend::PullUnlessPulling() {
@@ -467,10 +464,15 @@ void PosixSerialBackend::PullUnlessPulling() {
   // next wait each pull; on one CPU, queuing behind each other's reads
   // cost a round of futex wake-ups per character.
   std::unique_lock lock(pullMutex_, std::try_to_lock);
-  if (!lock.owns_lock() || !open_) return;
-  if (!Drain()) {
-    if (auto events = events_.lock()) events->Vanished();
-  }
+  if (lock.owns_lock()) PullLocked(false);
+}
+
+void PosixSerialBackend::PullLocked(bool hangup) {
+  if (!open_) return;
+  // Data that came before a hang-up is delivered before the hang-up.
+  const bool alive = Drain();
+  if (alive && !hangup) return;
+  if (auto events = events_.lock()) events->Vanished();
 }
 
 bool PosixSerialBackend::Drain() {
