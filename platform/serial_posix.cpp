@@ -166,7 +166,7 @@ class PosixSerialBackend final : public SerialBackend {
   std::atomic<bool> modemWaitWorks_{true};
 
   // Guards the reading of input, so that two pulling threads cannot put
-  // it out of order, and the descriptor's end (`pulled_` false after Stop).
+  // it out of order, and the descriptor's end (`open_` false after Stop).
   std::mutex pullMutex_;
   bool open_ = true;                 // guarded by pullMutex_
   std::vector<BYTE> raw_;            // guarded by pullMutex_; read buffer, sized once
@@ -522,7 +522,7 @@ void PosixSerialBackend::Deliver(std::span<const BYTE> raw) {
   if (!events) return;
   // The common case, nothing marked and no 0xFF, goes to the port as read;
   // so does everything from a device that marks nothing.
-  if (pty_ || (decoder_.Plain() && std::memchr(raw.data(), 0xFF, raw.size()) == nullptr)) {
+  if (MarkFlags() == 0 || (decoder_.Plain() && std::memchr(raw.data(), 0xFF, raw.size()) == nullptr)) {
     events->DeliverInput(raw, {}, counters_ ? ClassifyErrors(DecodedInput{}) : 0);
     return;
   }
